@@ -1,0 +1,45 @@
+# Every target installs what is missing first, so the README's commands work
+# on a fresh machine.
+BUILD ?= build
+BUILD_ASAN ?= build-asan
+JOBS ?= $(shell nproc)
+PAQUETES = cmake g++ make pkg-config libgtest-dev libgmock-dev googletest libcli11-dev nlohmann-json3-dev \
+           libfftw3-dev dosfstools mtools gcc-arm-none-eabi libstdc++-arm-none-eabi-newlib python3 python3-numpy
+
+.PHONY: all deps build run test asan arm ci clean
+
+all: build
+
+deps:
+	@falta=""; for p in $(PAQUETES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || falta="$$falta $$p"; \
+	done; \
+	if [ -n "$$falta" ]; then \
+	  echo "Installing:$$falta"; \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$falta; \
+	fi
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+# The buoy on the built-in default scenario, its debug console echoed here.
+run: build
+	./$(BUILD)/olas-sim --out out --duration 30m --echo-console
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+asan: deps
+	cmake -S . -B $(BUILD_ASAN) -DCMAKE_BUILD_TYPE=Debug -DOLAS_SANITIZERS=ON
+	cmake --build $(BUILD_ASAN) -j $(JOBS)
+	cd $(BUILD_ASAN) && ctest --output-on-failure -j $(JOBS)
+
+# Every firmware module compiles for the Cortex-M0+ without any host header.
+arm: deps
+	./herramientas/comprobar_arm.sh
+
+clean:
+	rm -rf $(BUILD) $(BUILD_ASAN) out

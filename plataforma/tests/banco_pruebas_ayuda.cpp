@@ -1,0 +1,38 @@
+#include "banco_pruebas.h"
+
+#include "plataforma/plataforma.h"
+
+BancoPruebas::BancoPruebas(bool con_isr)
+{
+    placa::instalar(&placa);
+    for (int i = 0; i < placa::NUM_PUERTOS; i++) placa.conectar(i, &puertos[i]);
+    placa.uart_begin(0, 38400);
+    placa.uart_begin(1, 115200);
+    placa.uart_begin(2, 115200);
+    placa.uart_begin(3, 9600);
+    if (con_isr) placa.registrar_isr(&TCC0_Handler);
+}
+
+BancoPruebas::~BancoPruebas()
+{
+    for (int i = 0; i < placa::NUM_PUERTOS; i++) placa.conectar(i, nullptr);
+    placa::instalar(nullptr);
+}
+
+std::string BancoPruebas::salida(int puerto)
+{
+    placa.vaciar_salidas();
+    return puertos[puerto].texto;
+}
+
+void BancoPruebas::borrar_salidas()
+{
+    placa.vaciar_salidas();
+    for (auto &p : puertos) p.texto.clear();
+}
+
+void BancoPruebas::enviar(int puerto, const std::string &bytes)
+{
+    placa.enviar_a_placa(puerto, reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size(),
+                         placa.uart_baudios(puerto), placa.ciclo());
+}

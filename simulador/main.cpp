@@ -1,0 +1,80 @@
+// olas-sim: the wave buoy's firmware on a simulated board.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <iostream>
+
+#include "simulacion.h"
+#include "tiempo_texto.h"
+
+namespace {
+void mostrar_resumen(const nlohmann::json &j, const Opciones &o)
+{
+    std::printf("olas-sim: %.3f virtual seconds from %s, %d boot(s)\n", j["virtual_seconds"].get<double>(),
+                j["utc_start"].get<std::string>().c_str(), j["boots"].get<int>());
+    for (const auto &r : j["watchdog_resets"])
+        std::printf("  reset at %.3f s: %s\n", r["time_s"].get<double>(), r["cause"].get<std::string>().c_str());
+    for (const char *p : {"Serial", "Serial1", "Serial2", "Serial3"})
+        std::printf("  %-8s sent %llu bytes, received %llu, dropped %llu\n", p,
+                    (unsigned long long)j["uart_sent_bytes"][p].get<uint64_t>(),
+                    (unsigned long long)j["uart_received_bytes"][p].get<uint64_t>(),
+                    (unsigned long long)j["uart_dropped_bytes"][p].get<uint64_t>());
+    std::printf("  EEPROM commits: %llu\n", (unsigned long long)j["eeprom_commits"].get<uint64_t>());
+    std::printf("  output in %s/ (debug.txt, telemetry.txt, summary.json)\n", o.salida.c_str());
+}
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    CLI::App app{"olas-sim: runs the wave buoy's firmware on a simulated board, in virtual time"};
+    Opciones o;
+    std::string duracion = "1h", utc = "2026-12-07T14:30:00Z";
+    std::vector<std::string> jumpers;
+    bool sin_progreso = false;
+    app.add_option("--duration", duracion, "virtual time to run: 90s, 20m, 6h, 3d");
+    app.add_option("--out", o.salida, "output folder");
+    app.add_option("--eeprom", o.eeprom, "EEPROM flash file, kept between runs (default OUT/eeprom.bin)");
+    app.add_option("--utc", utc, "the world's UTC at virtual time 0, YYYY-MM-DDTHH:MM:SSZ");
+    app.add_option("--xtal-ppm", o.xtal_ppm, "error of the MCU's oscillator in parts per million");
+    app.add_option("--jumper", jumpers, "debug jumper fitted between two virtual times, T1-T2 (repeatable)");
+    app.add_option("--firmware", o.firmware, "firmware library to run (default: the one next to olas-sim)");
+    app.add_flag("--no-progress", sin_progreso, "no progress bar");
+    app.add_flag("--echo-console", o.eco_consola, "also write the debug console to standard output");
+    for (Extension *e : extensiones()) e->opciones(app);
+
+    try {
+        app.parse(argc, argv);
+        auto d = segundos_de_texto(duracion);
+        if (!d || *d <= 0) throw CLI::ValidationError("--duration", "not a duration: " + duracion);
+        o.duracion_s = *d;
+        auto t = utc_de_texto(utc);
+        if (!t) throw CLI::ValidationError("--utc", "not a UTC time YYYY-MM-DDTHH:MM:SSZ: " + utc);
+        o.utc_inicial = *t;
+        if (o.xtal_ppm <= -1e6 || o.xtal_ppm >= 1e6) throw CLI::ValidationError("--xtal-ppm", "out of range");
+        for (const std::string &j : jumpers) {
+            size_t guion = j.find('-');
+            auto a = guion == std::string::npos ? std::nullopt : segundos_de_texto(j.substr(0, guion));
+            auto b = guion == std::string::npos ? std::nullopt : segundos_de_texto(j.substr(guion + 1));
+            if (!a || !b || *b < *a) throw CLI::ValidationError("--jumper", "not an interval T1-T2: " + j);
+            o.jumpers.emplace_back(*a, *b);
+        }
+        o.progreso = !sin_progreso;
+        for (Extension *e : extensiones()) e->validar(o);
+    } catch (const CLI::CallForHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError &e) {
+        std::fprintf(stderr, "olas-sim: %s\nRun with --help for the options.\n", e.what());
+        return 2;
+    }
+
+    try {
+        Simulacion sim(o);
+        nlohmann::json j = sim.ejecutar();
+        mostrar_resumen(j, sim.opciones());
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "olas-sim: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,123 @@
+#include "simulacion.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "tiempo_texto.h"
+
+std::vector<Extension *> &extensiones()
+{
+    static std::vector<Extension *> lista;
+    return lista;
+}
+
+namespace {
+const char *NOMBRES_PUERTOS[placa::NUM_PUERTOS] = {"Serial", "Serial1", "Serial2", "Serial3"};
+constexpr uint32_t PIN_JUMPER = 28;
+}  // namespace
+
+Simulacion::Simulacion(Opciones opciones) : opciones_(std::move(opciones))
+{
+    if (opciones_.eeprom.empty()) opciones_.eeprom = opciones_.salida + "/eeprom.bin";
+    if (opciones_.firmware.empty()) opciones_.firmware = CargadorFirmware::ruta_por_defecto();
+    std::filesystem::create_directories(opciones_.salida);
+    placa::instalar(&placa_);
+    placa_.configurar_xtal_ppm(opciones_.xtal_ppm);
+    placa_.configurar_eeprom(opciones_.eeprom);
+    placa_.configurar_fin(placa_.ciclo_de_segundos_reales(opciones_.duracion_s));
+    firmware_ = std::make_unique<CargadorFirmware>(opciones_.firmware);
+    telemetria_ = std::make_unique<Registrador>(placa_, 0, ruta_salida("telemetry.txt"), 38400);
+    consola_ = std::make_unique<Registrador>(placa_, 1, ruta_salida("debug.txt"), 115200);
+    if (opciones_.eco_consola)
+        consola_->al_recibir([](uint8_t b, uint64_t) {
+            if (b != '\r') std::fputc(b, stdout);
+        });
+    auto jumpers = opciones_.jumpers;
+    placa_.configurar_nivel_externo([this, jumpers](uint32_t pin, uint64_t ciclo) {
+        if (pin != PIN_JUMPER) return -1;
+        double t = placa_.segundos_reales(ciclo);
+        for (const auto &j : jumpers)
+            if (t >= j.first && t < j.second) return 0;  // fitted: pin 28 to ground
+        return -1;
+    });
+    // The bar would mix with the echoed console on a terminal.
+    terminal_ = opciones_.progreso && !opciones_.eco_consola && isatty(2);
+}
+
+void Simulacion::mostrar_progreso(bool final)
+{
+    if (!terminal_) return;
+    int pct = (int)std::floor(100.0 * segundos() / opciones_.duracion_s);
+    if (pct > 100) pct = 100;
+    if (pct == progreso_mostrado_ && !final) return;
+    progreso_mostrado_ = pct;
+    int llenos = pct / 4;
+    std::fprintf(stderr, "\r[%.*s%*s] %3d%%  %.0f s", llenos, "#########################", 25 - llenos, "", pct,
+                 segundos());
+    if (final) std::fprintf(stderr, "\n");
+    std::fflush(stderr);
+}
+
+nlohmann::json Simulacion::ejecutar()
+{
+    for (Extension *e : extensiones()) e->preparar(*this);
+    bool fin = false;
+    while (!fin) {
+        firmware_->cargar();
+        placa_.reinicio_hardware();
+        placa_.registrar_isr(firmware_->tcc0_handler);
+        arranques_++;
+        for (Extension *e : extensiones()) e->arranque(*this, arranques_);
+        try {
+            firmware_->setup();
+            for (uint64_t pasada = 0;; pasada++) {
+                firmware_->loop();
+                if ((pasada & 1023) == 0) mostrar_progreso(false);
+            }
+        } catch (const placa::FinSimulacion &) {
+            fin = true;
+        } catch (const placa::ReinicioPlaca &r) {
+            placa_.anotar_reinicio(r);
+        }
+        placa_.registrar_isr(nullptr);
+        firmware_->descargar();
+    }
+    mostrar_progreso(true);
+    for (Extension *e : extensiones()) e->terminar(*this);
+    telemetria_->vaciar();
+    consola_->vaciar();
+
+    nlohmann::json j;
+    j["virtual_seconds"] = segundos();
+    j["utc_start"] = texto_de_utc(opciones_.utc_inicial);
+    j["xtal_ppm"] = opciones_.xtal_ppm;
+    j["boots"] = arranques_;
+    nlohmann::json reinicios = nlohmann::json::array();
+    for (const placa::Reinicio &r : placa_.reinicios())
+        reinicios.push_back({{"time_s", placa_.segundos_reales(r.ciclo)}, {"cause", r.causa}});
+    j["watchdog_resets"] = reinicios;
+    nlohmann::json descartados, recibidos, enviados;
+    for (int p = 0; p < placa::NUM_PUERTOS; p++) {
+        descartados[NOMBRES_PUERTOS[p]] = placa_.estadisticas(p).bytes_descartados;
+        recibidos[NOMBRES_PUERTOS[p]] = placa_.estadisticas(p).bytes_recibidos;
+        enviados[NOMBRES_PUERTOS[p]] = placa_.estadisticas(p).bytes_enviados;
+    }
+    j["uart_dropped_bytes"] = descartados;
+    j["uart_received_bytes"] = recibidos;
+    j["uart_sent_bytes"] = enviados;
+    j["ticks"] = placa_.ticks();
+    j["lost_ticks"] = placa_.ticks_perdidos();
+    j["tick_period_counts"] = placa_.tcc0_periodo_actual();
+    j["eeprom_commits"] = placa_.eeprom_commits();
+    j["nvm_user_row_writes"] = placa_.nvm_escrituras_fila();
+    for (Extension *e : extensiones()) e->resumen(*this, j);
+
+    std::ofstream f(ruta_salida("summary.json"));
+    f << j.dump(2) << "\n";
+    return j;
+}

@@ -1,0 +1,87 @@
+// olas-sim: runs the firmware on the simulated board and plays the world
+// around it (the devices at the far ends of the ports, the card, the EEPROM
+// file), in virtual time. The devices of each port plug in as extensions.
+#ifndef SIMULADOR_SIMULACION_H
+#define SIMULADOR_SIMULACION_H
+
+#include <CLI/CLI.hpp>
+#include <cstdint>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "../plataforma/host/placa_host.h"
+#include "cargador_firmware.h"
+#include "dispositivos/registrador.h"
+
+struct Opciones {
+    double duracion_s = 3600.0;
+    std::string salida = "out";
+    std::string eeprom;  // empty: <salida>/eeprom.bin
+    int64_t utc_inicial = 0;
+    double xtal_ppm = 0.0;
+    std::vector<std::pair<double, double>> jumpers;  // jumper fitted between these virtual times
+    std::string firmware;                            // empty: next to the executable
+    bool progreso = true;
+    bool eco_consola = false;  // the debug console also on standard output
+};
+
+class Simulacion;
+
+// A device or world model that adds its options, its devices on the ports and
+// its counts in summary.json.
+class Extension {
+public:
+    virtual ~Extension() = default;
+    virtual void opciones(CLI::App &app) { (void)app; }
+    // After parsing: throw CLI::ValidationError for a bad combination.
+    virtual void validar(const Opciones &opciones) { (void)opciones; }
+    virtual void preparar(Simulacion &sim) { (void)sim; }
+    // After a fresh firmware copy was loaded, before its setup runs.
+    virtual void arranque(Simulacion &sim, int numero) { (void)sim; (void)numero; }
+    virtual void terminar(Simulacion &sim) { (void)sim; }
+    virtual void resumen(Simulacion &sim, nlohmann::json &j) { (void)sim; (void)j; }
+};
+
+std::vector<Extension *> &extensiones();
+struct RegistroExtension {
+    explicit RegistroExtension(Extension *e) { extensiones().push_back(e); }
+};
+
+class Simulacion {
+public:
+    explicit Simulacion(Opciones opciones);
+    // Runs the whole simulation; returns the summary that was written.
+    nlohmann::json ejecutar();
+
+    const Opciones &opciones() const { return opciones_; }
+    placa::Placa &placa() { return placa_; }
+    CargadorFirmware &firmware() { return *firmware_; }
+    std::string ruta_salida(const std::string &fichero) const { return opciones_.salida + "/" + fichero; }
+    double segundos() const { return placa_.segundos_reales(placa_.ciclo()); }
+    uint64_t ciclo_de(double segundos) const { return placa_.ciclo_de_segundos_reales(segundos); }
+    // The world's UTC now, in seconds since 1970.
+    double utc() const { return (double)opciones_.utc_inicial + segundos(); }
+    int arranques() const { return arranques_; }
+
+    // Ports: the telemetry unit on Serial and the debug console on Serial1
+    // are always there; other devices are connected by their extensions.
+    Registrador &telemetria() { return *telemetria_; }
+    Registrador &consola() { return *consola_; }
+
+private:
+    void mostrar_progreso(bool final);
+
+    Opciones opciones_;
+    placa::Placa placa_;
+    std::unique_ptr<CargadorFirmware> firmware_;
+    std::unique_ptr<Registrador> telemetria_;
+    std::unique_ptr<Registrador> consola_;
+    int arranques_ = 0;
+    int progreso_mostrado_ = -1;
+    bool terminal_ = false;
+};
+
+#endif

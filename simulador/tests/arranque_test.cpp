@@ -1,0 +1,122 @@
+// Start-up, the time banner and resets of the firmware on the simulated board.
+#include <gtest/gtest.h>
+
+#include "ayuda_escenarios.h"
+#include "simulador/simulacion.h"
+
+namespace {
+
+const std::string LINEA_63(63, '*');
+
+Opciones opciones_de(const std::string &carpeta, double segundos)
+{
+    Opciones o;
+    o.salida = carpeta;
+    o.duracion_s = segundos;
+    o.firmware = OLAS_FIRMWARE;
+    o.progreso = false;
+    o.utc_inicial = 1796653800;  // 2026-12-07T14:30:00Z
+    return o;
+}
+
+TEST(Cargador, CadaArranqueEmpiezaConLosGlobalesIniciales)
+{
+    placa::Placa p;
+    placa::instalar(&p);
+    CargadorFirmware fw(OLAS_FIRMWARE);
+    fw.cargar();
+    auto *hora = static_cast<volatile uint8_t *>(fw.simbolo("cmostramos_hora"));
+    auto *minuto = static_cast<volatile uint8_t *>(fw.simbolo("cminuto_utc"));
+    ASSERT_NE(hora, nullptr);
+    ASSERT_NE(minuto, nullptr);
+    EXPECT_EQ(*hora, 1);
+    *hora = 0;
+    *minuto = 42;
+    fw.descargar();
+    fw.cargar();
+    hora = static_cast<volatile uint8_t *>(fw.simbolo("cmostramos_hora"));
+    minuto = static_cast<volatile uint8_t *>(fw.simbolo("cminuto_utc"));
+    EXPECT_EQ(*hora, 1);
+    EXPECT_EQ(*minuto, 0);
+    fw.descargar();
+    placa::instalar(nullptr);
+}
+
+TEST(Arranque, BannersYHoraCadaMinuto)
+{
+    std::string c = carpeta_de_prueba("arranque_banners");
+    ASSERT_EQ(ejecutar_olas_sim("--duration 190s --out " + c), 0);
+    std::string debug = leer_fichero(c + "/debug.txt");
+    std::string tele = leer_fichero(c + "/telemetry.txt");
+    EXPECT_EQ(debug.rfind("   SETUP   \r\n", 0), 0u);
+    EXPECT_EQ(contar(debug, "\tSensor de olas\tHardware:01_0\tFirmware:01_7_3\r\n"), 1u);
+    EXPECT_EQ(contar(tele, "\tSensor de olas\tHardware:1_0\tFirmware:1_7_3\r\n"), 1u);
+    // The first pass prints the clock as it was at power-on, then once a minute.
+    EXPECT_NE(debug.find("\r\n" + LINEA_63 + "\r\n\t\t00/00/00\t00:00:00\r\n" + LINEA_63 + "\r\n"),
+              std::string::npos);
+    EXPECT_EQ(contar(debug, "\t\t00/00/00\t00:01:00\r\n"), 1u);
+    EXPECT_EQ(contar(debug, "\t\t00/00/00\t00:03:00\r\n"), 1u);
+    EXPECT_EQ(contar(debug, "\t\t00/00/00\t"), 4u);
+    EXPECT_EQ(contar(debug, "Configurando tramas GPS\r\nTramas necesarias configuradas\r\n"), 1u);
+    nlohmann::json j = leer_resumen(c);
+    EXPECT_EQ(j["boots"], 1);
+    EXPECT_TRUE(j["watchdog_resets"].empty());
+    EXPECT_NEAR(j["virtual_seconds"].get<double>(), 190.0, 1e-6);
+}
+
+TEST(Arranque, DosEjecucionesIgualesDanLosMismosFicheros)
+{
+    std::string a = carpeta_de_prueba("determinismo_a"), b = carpeta_de_prueba("determinismo_b");
+    ASSERT_EQ(ejecutar_olas_sim("--duration 2m --xtal-ppm 35 --jumper 10-15 --out " + a), 0);
+    ASSERT_EQ(ejecutar_olas_sim("--duration 2m --xtal-ppm 35 --jumper 10-15 --out " + b), 0);
+    for (const char *f : {"/debug.txt", "/telemetry.txt", "/summary.json", "/eeprom.bin"})
+        EXPECT_EQ(leer_fichero(a + f), leer_fichero(b + f)) << f;
+}
+
+TEST(Arranque, OpcionIncorrectaSaleConDos)
+{
+    std::string c = carpeta_de_prueba("opcion_mala");
+    EXPECT_EQ(ejecutar_olas_sim("--duration diez --out " + c, c + "/r"), 2);
+    EXPECT_NE(leer_fichero(c + "/r.stderr").find("--duration"), std::string::npos);
+    EXPECT_EQ(ejecutar_olas_sim("--utc 2026-04-31T00:00:00Z --out " + c), 2);
+    EXPECT_EQ(ejecutar_olas_sim("--jumper 20-10 --out " + c), 2);
+    EXPECT_EQ(ejecutar_olas_sim("--no-such-option --out " + c), 2);
+}
+
+TEST(Arranque, CuentaAtrasSinOlasTerminaEnUnSoloReset)
+{
+    std::string c = carpeta_de_prueba("reset_sin_olas");
+    Simulacion sim(opciones_de(c, 30));
+    sim.placa().programar(sim.ciclo_de(5.0), [&] {
+        *static_cast<volatile uint8_t *>(sim.firmware().simbolo("ctimeout_reset_general")) = 1;
+    });
+    nlohmann::json j = sim.ejecutar();
+    ASSERT_EQ(j["watchdog_resets"].size(), 1u);
+    EXPECT_EQ(j["watchdog_resets"][0]["cause"], "firmware_stop");
+    double t = j["watchdog_resets"][0]["time_s"].get<double>();
+    EXPECT_GT(t, 6.0);
+    EXPECT_LT(t, 8.1);
+    EXPECT_EQ(j["boots"], 2);
+    std::string debug = leer_fichero(c + "/debug.txt");
+    EXPECT_EQ(contar(debug, "0,RESET GENERAL POR FALTA DE OLAS (LOOP)\r\n"), 1u);
+    EXPECT_EQ(contar(debug, "   SETUP   \r\n"), 2u);
+    EXPECT_EQ(contar(debug, "\t\t00/00/00\t00:00:00\r\n"), 2u);  // the second boot's clock starts again
+}
+
+TEST(Arranque, UnDiaSinNadaConectadoSinResets)
+{
+    std::string c = carpeta_de_prueba("un_dia");
+    ASSERT_EQ(ejecutar_olas_sim("--duration 1d --out " + c), 0);
+    std::string debug = leer_fichero(c + "/debug.txt");
+    nlohmann::json j = leer_resumen(c);
+    EXPECT_TRUE(j["watchdog_resets"].empty());
+    EXPECT_EQ(j["boots"], 1);
+    // The tick of 48001 counts runs 20.8 ppm slow: 1.8 s short of a day, so
+    // the banner at power-on and 1439 minute boundaries.
+    EXPECT_EQ(contar(debug, "\t\t00/00/00\t"), 1440u);
+    EXPECT_EQ(contar(debug, "\t\t00/00/00\t23:59:00\r\n"), 1u);
+    EXPECT_EQ(contar(debug, "Nuevo Directorio"), 0u);
+    EXPECT_EQ(j["lost_ticks"], 0);
+}
+
+}  // namespace

@@ -1,0 +1,6 @@
+#include "analisis.h"
+
+#include "../declaraciones/declaraciones.h"
+
+// Not built yet: samples are not analysed.
+void ProcesarTernaDatos() {}
