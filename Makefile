@@ -4,7 +4,7 @@ BUILD ?= build
 BUILD_ASAN ?= build-asan
 JOBS ?= $(shell nproc)
 PAQUETES = cmake g++ make pkg-config libgtest-dev libgmock-dev googletest libcli11-dev nlohmann-json3-dev \
-           libfftw3-dev dosfstools mtools gcc-arm-none-eabi libstdc++-arm-none-eabi-newlib python3 python3-numpy
+           libfftw3-dev dosfstools mtools python3-serial gcc-arm-none-eabi libstdc++-arm-none-eabi-newlib python3 python3-numpy
 
 .PHONY: all deps build run test asan arm ci clean
 
@@ -27,7 +27,7 @@ build: deps $(BUILD)/CMakeCache.txt
 
 # The buoy on the built-in default scenario, its debug console echoed here.
 run: build
-	./$(BUILD)/olas-sim --out out --duration 30m --echo-console
+	./$(BUILD)/olas-sim --out out --duration 30m --echo-console --tov-script simulador/escenarios/defecto.tov
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

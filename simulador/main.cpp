@@ -39,6 +39,7 @@ int main(int argc, char **argv)
     app.add_option("--firmware", o.firmware, "firmware library to run (default: the one next to olas-sim)");
     app.add_flag("--no-progress", sin_progreso, "no progress bar");
     app.add_flag("--echo-console", o.eco_consola, "also write the debug console to standard output");
+    app.add_flag("--realtime", o.tiempo_real, "pace virtual time to the wall clock");
     for (Extension *e : extensiones()) e->opciones(app);
 
     try {

@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
+#include <thread>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -63,6 +65,17 @@ void Simulacion::mostrar_progreso(bool final)
     std::fflush(stderr);
 }
 
+// Only with --realtime: an operator on the pseudo-terminal then talks to the
+// buoy at the pace of a real one.
+void Simulacion::acompasar()
+{
+    using reloj = std::chrono::steady_clock;
+    if (!inicio_real_) inicio_real_ = std::make_unique<reloj::time_point>(reloj::now());
+    double real = std::chrono::duration<double>(reloj::now() - *inicio_real_).count();
+    double adelanto = segundos() - real;
+    if (adelanto > 0.002) std::this_thread::sleep_for(std::chrono::duration<double>(adelanto));
+}
+
 nlohmann::json Simulacion::ejecutar()
 {
     for (Extension *e : extensiones()) e->preparar(*this);
@@ -78,6 +91,7 @@ nlohmann::json Simulacion::ejecutar()
             for (uint64_t pasada = 0;; pasada++) {
                 firmware_->loop();
                 if ((pasada & 1023) == 0) mostrar_progreso(false);
+                if (opciones_.tiempo_real) acompasar();
             }
         } catch (const placa::FinSimulacion &) {
             fin = true;

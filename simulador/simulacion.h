@@ -5,6 +5,7 @@
 #define SIMULADOR_SIMULACION_H
 
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -26,6 +27,7 @@ struct Opciones {
     std::string firmware;                            // empty: next to the executable
     bool progreso = true;
     bool eco_consola = false;  // the debug console also on standard output
+    bool tiempo_real = false;  // virtual time paced to the wall clock
 };
 
 class Simulacion;
@@ -73,6 +75,7 @@ public:
 
 private:
     void mostrar_progreso(bool final);
+    void acompasar();
 
     Opciones opciones_;
     placa::Placa placa_;
@@ -82,6 +85,7 @@ private:
     int arranques_ = 0;
     int progreso_mostrado_ = -1;
     bool terminal_ = false;
+    std::unique_ptr<std::chrono::steady_clock::time_point> inicio_real_;
 };
 
 #endif

@@ -1,0 +1,168 @@
+#include "unidad_telemetria.h"
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "../simulacion.h"
+#include "../tiempo_texto.h"
+
+std::string completar_trama(const std::string &trama)
+{
+    if (trama.find('*') != std::string::npos) return trama;
+    uint8_t x = 0;
+    for (size_t i = trama.empty() || trama[0] != '$' ? 0 : 1; i < trama.size(); i++) x ^= (uint8_t)trama[i];
+    char suma[4];
+    std::snprintf(suma, sizeof suma, "*%02X", x);
+    return trama + suma;
+}
+
+std::vector<OrdenTelemetria> leer_guion_telemetria(const std::string &texto)
+{
+    std::vector<OrdenTelemetria> ordenes;
+    std::istringstream entrada(texto);
+    std::string linea;
+    for (int numero = 1; std::getline(entrada, linea); numero++) {
+        if (!linea.empty() && linea.back() == '\r') linea.pop_back();
+        size_t inicio = linea.find_first_not_of(" \t");
+        if (inicio == std::string::npos || linea[inicio] == '#') continue;
+        size_t fin_tiempo = linea.find_first_of(" \t", inicio);
+        std::string tiempo = linea.substr(inicio, fin_tiempo - inicio);
+        auto segundos = segundos_de_texto(tiempo);
+        size_t inicio_trama = fin_tiempo == std::string::npos ? std::string::npos : linea.find_first_not_of(" \t", fin_tiempo);
+        if (!segundos || inicio_trama == std::string::npos)
+            throw std::runtime_error("line " + std::to_string(numero) + ": expected 'TIME FRAME', got '" + linea + "'");
+        std::string trama = linea.substr(inicio_trama);
+        while (!trama.empty() && (trama.back() == ' ' || trama.back() == '\t')) trama.pop_back();
+        OrdenTelemetria o;
+        o.segundos = *segundos;
+        if (trama.rfind("@baud", 0) == 0) {
+            char *fin = nullptr;
+            std::string valor = trama.substr(5);
+            long b = std::strtol(valor.c_str(), &fin, 10);
+            if (b <= 0 || b > 4000000 || fin == valor.c_str() || *fin != '\0')
+                throw std::runtime_error("line " + std::to_string(numero) + ": bad rate in '" + trama + "'");
+            o.baudios = (uint32_t)b;
+        } else {
+            o.trama = completar_trama(trama) + "\r\n";
+        }
+        ordenes.push_back(o);
+    }
+    return ordenes;
+}
+
+namespace {
+
+class ExtensionTelemetria : public Extension {
+public:
+    void opciones(CLI::App &app) override
+    {
+        app.add_option("--tov-script", guion_, "telemetry script: lines 'TIME FRAME' or 'TIME @baud N'");
+        app.add_flag("--tov-pty", pty_, "the telemetry link on a pseudo-terminal (use with --realtime)");
+    }
+
+    void validar(const Opciones &o) override
+    {
+        (void)o;
+        if (guion_.empty()) return;
+        std::ifstream f(guion_);
+        if (!f) throw CLI::ValidationError("--tov-script", "cannot read " + guion_);
+        std::stringstream s;
+        s << f.rdbuf();
+        try {
+            ordenes_ = leer_guion_telemetria(s.str());
+        } catch (const std::runtime_error &e) {
+            throw CLI::ValidationError("--tov-script", guion_ + ": " + e.what());
+        }
+    }
+
+    void preparar(Simulacion &sim) override
+    {
+        enviadas_ = 0;
+        for (const OrdenTelemetria &o : ordenes_) {
+            Simulacion *s = &sim;
+            OrdenTelemetria orden = o;
+            sim.placa().programar(sim.ciclo_de(o.segundos), [s, orden, this] {
+                if (orden.baudios) {
+                    s->telemetria().configurar_baudios(orden.baudios);
+                } else {
+                    s->telemetria().enviar(orden.trama, s->placa().ciclo());
+                    enviadas_++;
+                }
+            });
+        }
+        if (pty_) abrir_pty(sim);
+    }
+
+    void terminar(Simulacion &sim) override
+    {
+        (void)sim;
+        if (maestro_ >= 0) close(maestro_);
+        if (esclavo_ >= 0) close(esclavo_);
+        maestro_ = esclavo_ = -1;
+    }
+
+    void resumen(Simulacion &sim, nlohmann::json &j) override
+    {
+        (void)sim;
+        j["telemetry_frames_sent"] = enviadas_;
+    }
+
+private:
+    void abrir_pty(Simulacion &sim)
+    {
+        maestro_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (maestro_ < 0 || grantpt(maestro_) != 0 || unlockpt(maestro_) != 0)
+            throw std::runtime_error("cannot open a pseudo-terminal");
+        const char *nombre = ptsname(maestro_);
+        if (!nombre) throw std::runtime_error("cannot name the pseudo-terminal");
+        // Our own hold on the slave keeps the link up between clients, raw.
+        esclavo_ = open(nombre, O_RDWR | O_NOCTTY);
+        termios t{};
+        if (esclavo_ >= 0 && tcgetattr(esclavo_, &t) == 0) {
+            cfmakeraw(&t);
+            tcsetattr(esclavo_, TCSANOW, &t);
+        }
+        fcntl(maestro_, F_SETFL, fcntl(maestro_, F_GETFL) | O_NONBLOCK);
+        std::printf("telemetry link on %s\n", nombre);
+        std::fflush(stdout);
+        int fd = maestro_;
+        sim.telemetria().al_recibir([fd](uint8_t b, uint64_t) {
+            ssize_t n = write(fd, &b, 1);
+            (void)n;
+        });
+        programar_lectura(sim);
+    }
+
+    // The operator's bytes are taken every 5 ms of virtual time.
+    void programar_lectura(Simulacion &sim)
+    {
+        Simulacion *s = &sim;
+        sim.placa().programar(sim.placa().ciclo() + sim.ciclo_de(0.005), [s, this] {
+            uint8_t buf[256];
+            ssize_t n;
+            while (maestro_ >= 0 && (n = read(maestro_, buf, sizeof buf)) > 0) {
+                s->telemetria().enviar(std::string(reinterpret_cast<char *>(buf), (size_t)n), s->placa().ciclo());
+                enviadas_++;
+            }
+            if (maestro_ >= 0) programar_lectura(*s);
+        });
+    }
+
+    std::string guion_;
+    bool pty_ = false;
+    std::vector<OrdenTelemetria> ordenes_;
+    uint64_t enviadas_ = 0;
+    int maestro_ = -1, esclavo_ = -1;
+};
+
+ExtensionTelemetria extension;
+RegistroExtension registro(&extension);
+
+}  // namespace

@@ -1,0 +1,54 @@
+// The telemetry unit's script and the link to the buoy.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "ayuda_escenarios.h"
+#include "simulador/dispositivos/unidad_telemetria.h"
+
+namespace {
+
+TEST(GuionTelemetria, LineasTiemposYSumas)
+{
+    auto o = leer_guion_telemetria(
+        "# comment\n\n12.5 $TOV03,1,8\n00:10:00  $TOV03,1,5*0F  \r\n30 @baud 115200\n  # indented comment\n");
+    ASSERT_EQ(o.size(), 3u);
+    EXPECT_DOUBLE_EQ(o[0].segundos, 12.5);
+    uint8_t x = 0;
+    for (char c : std::string("TOV03,1,8")) x ^= (uint8_t)c;
+    char suma[8];
+    std::snprintf(suma, sizeof suma, "*%02X\r\n", x);
+    EXPECT_EQ(o[0].trama, std::string("$TOV03,1,8") + suma);
+    EXPECT_DOUBLE_EQ(o[1].segundos, 600);
+    EXPECT_EQ(o[1].trama, "$TOV03,1,5*0F\r\n");  // written with its own checksum: sent as it is
+    EXPECT_EQ(o[2].baudios, 115200u);
+    EXPECT_TRUE(o[2].trama.empty());
+}
+
+TEST(GuionTelemetria, ErroresConSuLinea)
+{
+    for (const char *malo : {"$TOV03,1,8\n", "ayer $TOV03\n", "10\n", "10 @baud rapido\n", "10 @baud 0\n"}) {
+        try {
+            leer_guion_telemetria(std::string("# ok\n") + malo);
+            ADD_FAILURE() << malo;
+        } catch (const std::runtime_error &e) {
+            EXPECT_NE(std::string(e.what()).find("line 2"), std::string::npos) << e.what();
+        }
+    }
+}
+
+TEST(GuionTelemetria, LaUnidadEnviaYRegistra)
+{
+    std::string c = carpeta_de_prueba("guion_telemetria");
+    std::ofstream(c + "/guion.tov") << "2 $TOV03,1,8\n3 @baud 9600\n4 $TOV03,1,8\n";
+    ASSERT_EQ(ejecutar_olas_sim("--duration 6s --tov-script " + c + "/guion.tov --out " + c), 0);
+    auto j = leer_resumen(c);
+    EXPECT_EQ(j["telemetry_frames_sent"], 2);
+    EXPECT_GT(j["uart_received_bytes"]["Serial"].get<uint64_t>(), 20u);
+    // Everything the buoy sent is kept (here the banner, read at 38400 before
+    // the unit changed its own rate).
+    EXPECT_NE(leer_fichero(c + "/telemetry.txt").find("Hardware:1_0"), std::string::npos);
+    EXPECT_EQ(ejecutar_olas_sim("--tov-script /no/such/file --out " + c), 2);
+}
+
+}  // namespace
