@@ -3,10 +3,10 @@
 BUILD ?= build
 BUILD_ASAN ?= build-asan
 JOBS ?= $(shell nproc)
-PAQUETES = cmake g++ make pkg-config libgtest-dev libgmock-dev googletest libcli11-dev nlohmann-json3-dev \
+PAQUETES = cmake g++ make pkg-config valgrind libgtest-dev libgmock-dev googletest libcli11-dev nlohmann-json3-dev \
            libfftw3-dev dosfstools mtools python3-serial gcc-arm-none-eabi libstdc++-arm-none-eabi-newlib python3 python3-numpy
 
-.PHONY: all deps build run test asan arm ci clean
+.PHONY: all deps build run test asan arm bench clean
 
 all: build
 
@@ -40,6 +40,10 @@ asan: deps
 # Every firmware module compiles for the Cortex-M0+ without any host header.
 arm: deps
 	./herramientas/comprobar_arm.sh
+
+# Simulation speed, instructions per sensor epoch, and size on the target.
+bench: build
+	/usr/bin/python3 herramientas/bench.py --sim $(BUILD)/olas-sim
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN) out

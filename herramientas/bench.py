@@ -1,0 +1,163 @@
+#!/usr/bin/python3
+"""Benchmarks of the buoy's firmware (make bench), printed as a table and
+written as JSON:
+
+- simulation speed: simulated seconds per wall-clock second of a 24-hour
+  deployment at 10 Hz with GPS and card;
+- instructions per sensor epoch in the firmware's own code, counted with
+  valgrind's callgrind (repeatable on any machine), split by module;
+- static RAM (.data + .bss) and code size of the firmware modules compiled for
+  the Cortex-M0+ with -Os, against the target's 32 KB and 256 KB.
+"""
+
+import argparse
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+RAIZ = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
+MODULOS = ["principal", "sensor", "waves", "modulo_gps", "tov03", "virtual_e2prom", "gestion_sd",
+           "formateo_sd", "comunicaciones_pc", "declaraciones"]
+RAM_OBJETIVO = 32 * 1024
+FLASH_OBJETIVO = 256 * 1024
+
+
+def opciones_despliegue(sim, carpeta, duracion):
+    """Options of a deployment with every device the simulator offers."""
+    ayuda = subprocess.run([sim, "--help"], capture_output=True, text=True).stdout
+    args = [sim, "--no-progress", "--out", carpeta, "--duration", duracion]
+    if "--sea" in ayuda:
+        args += ["--sea", "hs=2,tp=9,dir=270,spread=20,gamma=3.3,seed=7", "--sensor-rate", "10"]
+    if "--gps" in ayuda:
+        args += ["--gps", "fix-after=40"]
+    if "--card" in ayuda:
+        args += ["--card", os.path.join(carpeta, "card.img"), "--card-size", "4096"]
+    return args
+
+
+def velocidad(sim, horas):
+    carpeta = tempfile.mkdtemp(prefix="olas_bench_")
+    try:
+        args = opciones_despliegue(sim, carpeta, "%gh" % horas)
+        t0 = time.monotonic()
+        subprocess.run(args, check=True, stdout=subprocess.DEVNULL)
+        real = time.monotonic() - t0
+        resumen = json.load(open(os.path.join(carpeta, "summary.json")))
+        return {"simulated_s": resumen["virtual_seconds"], "wall_s": round(real, 3),
+                "speedup": round(resumen["virtual_seconds"] / real, 1), "options": " ".join(args[1:])}
+    finally:
+        shutil.rmtree(carpeta, ignore_errors=True)
+
+
+def instrucciones(sim, segundos):
+    if not shutil.which("valgrind"):
+        return {"error": "valgrind not found"}
+    carpeta = tempfile.mkdtemp(prefix="olas_callgrind_")
+    try:
+        salida = os.path.join(carpeta, "callgrind.out")
+        args = ["valgrind", "--tool=callgrind", "--callgrind-out-file=" + salida] + \
+            opciones_despliegue(sim, carpeta, "%ds" % segundos)
+        subprocess.run(args, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        resumen = json.load(open(os.path.join(carpeta, "summary.json")))
+        anotado = subprocess.run(["callgrind_annotate", "--threshold=100", "--inclusive=no", salida],
+                                 capture_output=True, text=True, check=True).stdout
+        por_modulo = {m: 0 for m in MODULOS}
+        for linea in anotado.splitlines():
+            m = re.match(r"\s*([\d,]+)\s+\(\s*[\d.]+%\)\s+(\S+?):", linea) or re.match(r"\s*([\d,]+)\s+(\S+?):", linea)
+            if not m:
+                continue
+            ir = int(m.group(1).replace(",", ""))
+            fichero = "/" + m.group(2).lstrip("/")
+            for mod in MODULOS:
+                if "/%s/" % mod in fichero and "/tests/" not in fichero:
+                    por_modulo[mod] += ir
+                    break
+        epocas = resumen.get("sensor_epochs_sent") or resumen.get("epochs_sent") or 0
+        total = sum(por_modulo.values())
+        res = {"simulated_s": resumen["virtual_seconds"], "epochs": epocas, "firmware_instructions": total,
+               "by_module": por_modulo}
+        if epocas:
+            res["instructions_per_epoch"] = round(total / epocas)
+            res["per_epoch_by_module"] = {m: round(v / epocas) for m, v in por_modulo.items()}
+        return res
+    finally:
+        shutil.rmtree(carpeta, ignore_errors=True)
+
+
+def tamanos():
+    cxx = shutil.which("arm-none-eabi-g++")
+    size = shutil.which("arm-none-eabi-size")
+    if not cxx or not size:
+        return {"error": "arm-none-eabi-g++ not found"}
+    carpeta = tempfile.mkdtemp(prefix="olas_arm_")
+    try:
+        por_modulo = {}
+        for mod in MODULOS:
+            objs = []
+            for f in sorted(os.listdir(os.path.join(RAIZ, mod))):
+                if f.endswith(".cpp"):
+                    obj = os.path.join(carpeta, mod + "_" + f + ".o")
+                    subprocess.run([cxx, "-mcpu=cortex-m0plus", "-mthumb", "-Os", "-std=c++17", "-fno-exceptions",
+                                    "-fno-rtti", "-ffunction-sections", "-fdata-sections", "-I", RAIZ, "-c",
+                                    os.path.join(RAIZ, mod, f), "-o", obj], check=True)
+                    objs.append(obj)
+            text = data = bss = 0
+            if objs:
+                out = subprocess.run([size, "-t"] + objs, capture_output=True, text=True, check=True).stdout
+                campos = out.strip().splitlines()[-1].split()
+                text, data, bss = int(campos[0]), int(campos[1]), int(campos[2])
+            por_modulo[mod] = {"text": text, "data": data, "bss": bss}
+        codigo = sum(v["text"] + v["data"] for v in por_modulo.values())
+        ram = sum(v["data"] + v["bss"] for v in por_modulo.values())
+        return {"by_module": por_modulo, "code_bytes": codigo, "static_ram_bytes": ram,
+                "flash_limit": FLASH_OBJETIVO, "ram_limit": RAM_OBJETIVO,
+                "code_pct": round(100.0 * codigo / FLASH_OBJETIVO, 1),
+                "ram_pct": round(100.0 * ram / RAM_OBJETIVO, 1)}
+    finally:
+        shutil.rmtree(carpeta, ignore_errors=True)
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("--sim", default=os.path.join(RAIZ, "build", "olas-sim"))
+    p.add_argument("--hours", type=float, default=24.0, help="length of the speed run")
+    p.add_argument("--callgrind-seconds", type=int, default=120, help="virtual seconds under callgrind")
+    p.add_argument("--json", default=os.path.join(RAIZ, "build", "bench.json"))
+    a = p.parse_args()
+
+    resultado = {"speed": velocidad(a.sim, a.hours), "instructions": instrucciones(a.sim, a.callgrind_seconds),
+                 "target_size": tamanos()}
+    with open(a.json, "w") as f:
+        json.dump(resultado, f, indent=2)
+
+    v, i, t = resultado["speed"], resultado["instructions"], resultado["target_size"]
+    print("%-44s %s" % ("benchmark", "result"))
+    print("%-44s %.0f simulated s / wall s (%.0f s in %.1f s)" % ("simulation speed (%g h deployment)" % a.hours,
+                                                                 v["speedup"], v["simulated_s"], v["wall_s"]))
+    if "instructions_per_epoch" in i:
+        print("%-44s %d" % ("firmware instructions per sensor epoch", i["instructions_per_epoch"]))
+        for m, n in i["per_epoch_by_module"].items():
+            if n:
+                print("%-44s %d" % ("  " + m, n))
+    elif "firmware_instructions" in i:
+        print("%-44s %d (no sensor epochs in the run)" % ("firmware instructions", i["firmware_instructions"]))
+    else:
+        print("%-44s %s" % ("firmware instructions", i.get("error")))
+    if "code_bytes" in t:
+        print("%-44s %d of %d bytes (%.1f %%)" % ("code size for the Cortex-M0+ (-Os)", t["code_bytes"], FLASH_OBJETIVO, t["code_pct"]))
+        print("%-44s %d of %d bytes (%.1f %%)" % ("static RAM (.data + .bss)", t["static_ram_bytes"], RAM_OBJETIVO, t["ram_pct"]))
+        for m, s in t["by_module"].items():
+            print("%-44s text %6d  data %5d  bss %6d" % ("  " + m, s["text"], s["data"], s["bss"]))
+    else:
+        print("%-44s %s" % ("target size", t.get("error")))
+    print("JSON: %s" % a.json)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
