@@ -24,6 +24,7 @@ struct Opciones {
     int64_t utc_inicial = 0;
     double xtal_ppm = 0.0;
     std::vector<std::pair<double, double>> jumpers;  // jumper fitted between these virtual times
+    std::vector<double> cortes;                      // power cuts at these virtual times
     std::string firmware;                            // empty: next to the executable
     bool progreso = true;
     bool eco_consola = false;  // the debug console also on standard output

@@ -1,5 +1,7 @@
 #include "placa_host.h"
 
+#include "monticulo_host.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -265,6 +267,7 @@ void Placa::reinicio_hardware()
     nvm_.addr = 0;
     eeprom_.cargada = false;
     eeprom_.cambiada = false;
+    monticulo_liberar_todo();
     recalcular();
 }
 
