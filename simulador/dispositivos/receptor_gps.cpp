@@ -104,6 +104,7 @@ std::vector<std::string> rafagas_de_captura(const std::string &c)
 {
     std::vector<std::string> rafagas;
     std::string actual, hora_actual;
+    bool visto_hora = false;  // the capture's preamble before its first epoch is a burst of its own
     auto cerrar = [&]() {
         if (!actual.empty()) rafagas.push_back(actual);
         actual.clear();
@@ -144,8 +145,9 @@ std::vector<std::string> rafagas_de_captura(const std::string &c)
         if (sin_fin.empty()) continue;
         std::string hora = hora_de_sentencia(sin_fin);
         if (!hora.empty()) {
-            if (!hora_actual.empty() && hora != hora_actual) cerrar();
+            if ((!hora_actual.empty() && hora != hora_actual) || !visto_hora) cerrar();
             hora_actual = hora;
+            visto_hora = true;
         }
         anadir(linea);
     }
@@ -164,11 +166,21 @@ ReceptorGps::ReceptorGps(Simulacion &sim, const ConfiguracionGps &config) : sim_
         s << f.rdbuf();
         captura_ = rafagas_de_captura(s.str());
     }
+    fichero_ = std::fopen(sim_.ruta_salida("gps_commands.bin").c_str(), "wb");
+    if (!fichero_) throw std::runtime_error("cannot write " + sim_.ruta_salida("gps_commands.bin"));
     sim_.placa().conectar(PUERTO_GPS, this);
 }
 
 // The board may be gone already when the extension drops its receiver.
-ReceptorGps::~ReceptorGps() = default;
+ReceptorGps::~ReceptorGps()
+{
+    if (fichero_) std::fclose(fichero_);
+}
+
+void ReceptorGps::vaciar()
+{
+    if (fichero_) std::fflush(fichero_);
+}
 
 uint64_t ReceptorGps::ciclo_rafaga(uint64_t n) const
 {
@@ -322,6 +334,7 @@ void ReceptorGps::linea_nmea(const std::string &linea, uint64_t ciclo)
 void ReceptorGps::recibir(uint8_t byte, uint32_t baudios_placa, uint64_t ciclo)
 {
     uint8_t b = placa::byte_recibido(byte, baudios_placa, BAUDIOS_GPS);
+    std::fputc(b, fichero_);
     if (config_.mudo) return;
     // UBX frames and NMEA text lines are told apart by their first bytes.
     if (!ubx_.empty() || b == 0xB5) {
@@ -428,7 +441,11 @@ public:
         desfase_valido_ = true;
     }
 
-    void terminar(Simulacion &sim) override { (void)sim; }
+    void terminar(Simulacion &sim) override
+    {
+        (void)sim;
+        receptor_->vaciar();
+    }
 
     void resumen(Simulacion &sim, nlohmann::json &j) override
     {

@@ -6,6 +6,7 @@
 #define SIMULADOR_DISPOSITIVOS_RECEPTOR_GPS_H
 
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <map>
 #include <string>
@@ -42,6 +43,8 @@ public:
     uint64_t proximo_evento() const override;
     void actuar(uint64_t ciclo) override;
 
+    // Every byte the buoy sent to the receiver is kept in <out>/gps_commands.bin.
+    void vaciar();
     uint64_t rafagas() const { return rafagas_; }
     uint64_t cfg_msg_recibidos() const { return cfg_msg_; }
     uint64_t acks() const { return acks_; }
@@ -63,6 +66,7 @@ private:
     uint64_t ciclo_rafaga(uint64_t n) const;
 
     Simulacion &sim_;
+    FILE *fichero_ = nullptr;
     ConfiguracionGps config_;
     std::vector<std::string> captura_;
     std::map<uint8_t, uint8_t> tasas_;
