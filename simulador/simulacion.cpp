@@ -101,6 +101,7 @@ nlohmann::json Simulacion::ejecutar()
             placa_.anotar_reinicio(r);
         }
         placa_.registrar_isr(nullptr);
+        for (Extension *e : extensiones()) e->antes_de_descargar(*this);
         firmware_->descargar();
     }
     mostrar_progreso(true);

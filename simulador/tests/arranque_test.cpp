@@ -45,7 +45,7 @@ TEST(Cargador, CadaArranqueEmpiezaConLosGlobalesIniciales)
 TEST(Arranque, BannersYHoraCadaMinuto)
 {
     std::string c = carpeta_de_prueba("arranque_banners");
-    ASSERT_EQ(ejecutar_olas_sim("--duration 190s --out " + c), 0);
+    ASSERT_EQ(ejecutar_olas_sim("--duration 190s --gps none --out " + c), 0);
     std::string debug = leer_fichero(c + "/debug.txt");
     std::string tele = leer_fichero(c + "/telemetry.txt");
     EXPECT_EQ(debug.rfind("   SETUP   \r\n", 0), 0u);
@@ -119,7 +119,7 @@ TEST(Arranque, UnCorteDeCorrienteEsUnArranqueNuevo)
 TEST(Arranque, UnDiaSinNadaConectadoSinResets)
 {
     std::string c = carpeta_de_prueba("un_dia");
-    ASSERT_EQ(ejecutar_olas_sim("--duration 1d --out " + c), 0);
+    ASSERT_EQ(ejecutar_olas_sim("--duration 1d --gps none --out " + c), 0);
     std::string debug = leer_fichero(c + "/debug.txt");
     nlohmann::json j = leer_resumen(c);
     EXPECT_TRUE(j["watchdog_resets"].empty());
