@@ -3,10 +3,10 @@
 BUILD ?= build
 BUILD_ASAN ?= build-asan
 JOBS ?= $(shell nproc)
-PAQUETES = cmake g++ make pkg-config valgrind libgtest-dev libgmock-dev googletest libcli11-dev nlohmann-json3-dev \
+PAQUETES = cmake g++ clang libclang-rt-14-dev make pkg-config valgrind libgtest-dev libgmock-dev googletest libcli11-dev nlohmann-json3-dev \
            libfftw3-dev dosfstools mtools python3-serial gcc-arm-none-eabi libstdc++-arm-none-eabi-newlib python3 python3-numpy
 
-.PHONY: all deps build run test asan arm bench clean
+.PHONY: all deps build run test asan arm bench fuzz clean
 
 all: build
 
@@ -41,9 +41,17 @@ asan: deps
 arm: deps
 	./herramientas/comprobar_arm.sh
 
+# Each libFuzzer harness for FUZZ_SECONDS, seeded from its folder's corpus.
+FUZZ_SECONDS ?= 60
+BUILD_FUZZ ?= build-fuzz
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOLAS_FUZZ=ON
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target arneses
+	./herramientas/fuzz.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
+
 # Simulation speed, instructions per sensor epoch, and size on the target.
 bench: build
 	/usr/bin/python3 herramientas/bench.py --sim $(BUILD)/olas-sim
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) out
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) out

@@ -28,7 +28,7 @@ int main(int argc, char **argv)
     CLI::App app{"olas-sim: runs the wave buoy's firmware on a simulated board, in virtual time"};
     Opciones o;
     std::string duracion = "1h", utc = "2026-12-07T14:30:00Z";
-    std::vector<std::string> jumpers;
+    std::vector<std::string> jumpers, cortes;
     bool sin_progreso = false;
     app.add_option("--duration", duracion, "virtual time to run: 90s, 20m, 6h, 3d");
     app.add_option("--out", o.salida, "output folder");
@@ -36,6 +36,7 @@ int main(int argc, char **argv)
     app.add_option("--utc", utc, "the world's UTC at virtual time 0, YYYY-MM-DDTHH:MM:SSZ");
     app.add_option("--xtal-ppm", o.xtal_ppm, "error of the MCU's oscillator in parts per million");
     app.add_option("--jumper", jumpers, "debug jumper fitted between two virtual times, T1-T2 (repeatable)");
+    app.add_option("--power-cut", cortes, "a power cut (a reset at any instruction) at this virtual time (repeatable)");
     app.add_option("--firmware", o.firmware, "firmware library to run (default: the one next to olas-sim)");
     app.add_flag("--no-progress", sin_progreso, "no progress bar");
     app.add_flag("--echo-console", o.eco_consola, "also write the debug console to standard output");
@@ -57,6 +58,11 @@ int main(int argc, char **argv)
             auto b = guion == std::string::npos ? std::nullopt : segundos_de_texto(j.substr(guion + 1));
             if (!a || !b || *b < *a) throw CLI::ValidationError("--jumper", "not an interval T1-T2: " + j);
             o.jumpers.emplace_back(*a, *b);
+        }
+        for (const std::string &c : cortes) {
+            auto t = segundos_de_texto(c);
+            if (!t) throw CLI::ValidationError("--power-cut", "not a time: " + c);
+            o.cortes.push_back(*t);
         }
         o.progreso = !sin_progreso;
         for (Extension *e : extensiones()) e->validar(o);

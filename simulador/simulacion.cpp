@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "../plataforma/host/monticulo_host.h"
 #include "tiempo_texto.h"
 
 std::vector<Extension *> &extensiones()
@@ -78,6 +79,7 @@ void Simulacion::acompasar()
 
 nlohmann::json Simulacion::ejecutar()
 {
+    for (double t : opciones_.cortes) placa_.programar_corte(placa_.ciclo_de_segundos_reales(t));
     for (Extension *e : extensiones()) e->preparar(*this);
     bool fin = false;
     while (!fin) {
@@ -99,9 +101,11 @@ nlohmann::json Simulacion::ejecutar()
             placa_.anotar_reinicio(r);
         }
         placa_.registrar_isr(nullptr);
+        for (Extension *e : extensiones()) e->antes_de_descargar(*this);
         firmware_->descargar();
     }
     mostrar_progreso(true);
+    placa::monticulo_liberar_todo();
     for (Extension *e : extensiones()) e->terminar(*this);
     telemetria_->vaciar();
     consola_->vaciar();
@@ -129,6 +133,8 @@ nlohmann::json Simulacion::ejecutar()
     j["tick_period_counts"] = placa_.tcc0_periodo_actual();
     j["eeprom_commits"] = placa_.eeprom_commits();
     j["nvm_user_row_writes"] = placa_.nvm_escrituras_fila();
+    j["heap_peak_bytes"] = placa::monticulo().pico_bytes;
+    j["heap_refused_requests"] = placa::monticulo().fallos;
     for (Extension *e : extensiones()) e->resumen(*this, j);
 
     std::ofstream f(ruta_salida("summary.json"));

@@ -24,6 +24,7 @@ struct Opciones {
     int64_t utc_inicial = 0;
     double xtal_ppm = 0.0;
     std::vector<std::pair<double, double>> jumpers;  // jumper fitted between these virtual times
+    std::vector<double> cortes;                      // power cuts at these virtual times
     std::string firmware;                            // empty: next to the executable
     bool progreso = true;
     bool eco_consola = false;  // the debug console also on standard output
@@ -43,6 +44,9 @@ public:
     virtual void preparar(Simulacion &sim) { (void)sim; }
     // After a fresh firmware copy was loaded, before its setup runs.
     virtual void arranque(Simulacion &sim, int numero) { (void)sim; (void)numero; }
+    // At the end of every boot, while the firmware copy is still loaded (its
+    // globals can be read with sim.firmware().simbolo).
+    virtual void antes_de_descargar(Simulacion &sim) { (void)sim; }
     virtual void terminar(Simulacion &sim) { (void)sim; }
     virtual void resumen(Simulacion &sim, nlohmann::json &j) { (void)sim; (void)j; }
 };

@@ -35,6 +35,8 @@ static uint32_t posicion_asterisco()
 static uint8_t campo(uint8_t numero, uint32_t *valor)
 {
     uint32_t fin = ccantidad_bytes_rx_tov03;
+    // The field helpers read no further than the bytes received.
+    ibytes_trama_nmea = fin;
     uint32_t asterisco = posicion_asterisco();
     uint32_t inicio = busqueda_campo(numero, trama, 0, fin);
     if (inicio >= asterisco || inicio >= fin) return 0;
@@ -435,6 +437,7 @@ void procesamos_trama_tov03()
     if (cextraigo_tov03 == 1) traza_recepcion();
     if (CTE_MODO_TRANSPARENTE == 1) Serial2.write(ctrama_rx_tov03, ccantidad_bytes_rx_tov03);
 
+    ibytes_trama_nmea = ccantidad_bytes_rx_tov03;
     uint8_t correcta = comprobacion_checksum_nmea(trama, 0, ccantidad_bytes_rx_tov03);
     Serial1.print((unsigned int)correcta);
     Serial1.println("_Fin Comprobar_checksum");

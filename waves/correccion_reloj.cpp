@@ -1,6 +1,184 @@
+// The tick period is measured against the sensor's microsecond time stamps
+// once after start-up, and against GPS time between two good fixes when the
+// internal clock has drifted by more than 15 s. Every new period is applied
+// to the timer at once, kept within its limits and stored.
 #include "correccion_reloj.h"
 
-#include "../declaraciones/declaraciones.h"
+#include <math.h>
 
-// Not built yet: the tick keeps its period.
-void Correccion_Reloj_porWaves() {}
+#include "../declaraciones/declaraciones.h"
+#include "../principal/principal.h"
+#include "../virtual_e2prom/virtual_e2prom.h"
+#include "horario.h"
+#include "muestras.h"
+
+uint8_t Tiempo_Ajustar_Hora = 1;
+uint8_t Tiempo_Capturar_Hora_Inicial = 1;
+uint8_t Tiempo_Revision_Hora_GPS = 0;
+uint32_t CONT_TIEMPO_MICRO_FINAL = 0;
+int32_t Tiempo_SBG_Ini = 0, Tiempo_SBG_Fin = 0, Tiempo_SBG_Diferencia = 0;
+double Tiempo_Calculo = 0;
+uint8_t cdia_gps_anterior = 0, chora_gps_anterior = 0, cminuto_gps_anterior = 0, csegundo_gps_anterior = 0;
+uint8_t cdia_comparativa = 0, chora_comparativa = 0, cminuto_comparativa = 0, csegundo_comparativa = 0;
+int32_t Tiempo_Diferencia_gps = 0;
+int32_t Tiempo_Diferencia_Comparativa = 0;
+int32_t Tiempo_Resta = 0;
+
+namespace {
+
+const char LINEA_LIMITES[] = "Limites establecidos permitidos: [46500, 49500]  OJO!!";
+
+// 1 / ratio as a period, rounded half away from zero and kept within the
+// limits; an infinite or undefined ratio ends at the upper limit.
+int32_t periodo_de(double ratio)
+{
+    if (ratio == 0.0) return VELOCIDAD_RELOJ_MAXIMA;
+    if (!(ratio > 0.0)) return VELOCIDAD_RELOJ_MINIMA;
+    double v = 1.0 / ratio;
+    if (!(v <= (double)VELOCIDAD_RELOJ_MAXIMA)) return VELOCIDAD_RELOJ_MAXIMA;
+    if (v < (double)VELOCIDAD_RELOJ_MINIMA) return VELOCIDAD_RELOJ_MINIMA;
+    return (int32_t)floor(v + 0.5);
+}
+
+int32_t limitar(int32_t v)
+{
+    if (v > VELOCIDAD_RELOJ_MAXIMA) return VELOCIDAD_RELOJ_MAXIMA;
+    if (v < VELOCIDAD_RELOJ_MINIMA) return VELOCIDAD_RELOJ_MINIMA;
+    return v;
+}
+
+void aplicar_periodo()
+{
+    configureTCC0((uint16_t)CTE_VELOCIDAD_RELOJ, 1);
+    escritura_variable_Velocidad_Reloj((uint16_t)CTE_VELOCIDAD_RELOJ);
+}
+
+void trazar_hora(const char *titulo, uint8_t h, uint8_t m, uint8_t s)
+{
+    Serial1.print(titulo);
+    Serial1.print(h);
+    Serial1.print(":");
+    Serial1.print(m);
+    Serial1.print(":");
+    Serial1.println(s);
+}
+
+int32_t segundos_del_dia(uint8_t h, uint8_t m, uint8_t s) { return (int32_t)h * 3600 + (int32_t)m * 60 + s; }
+
+void comparacion_con_gps()
+{
+    Tiempo_Revision_Hora_GPS = 0;
+    Tiempo_Capturar_Hora_Inicial = 0;
+    Tiempo_Ajustar_Hora = 0;
+    trazar_hora("Hora anterior GPS:", chora_gps_anterior, cminuto_gps_anterior, csegundo_gps_anterior);
+    trazar_hora("Hora actual UTC:", chora_comparativa, cminuto_comparativa, csegundo_comparativa);
+    trazar_hora("Hora actual GPS:", chora_gps, cminuto_gps, csegundo_gps);
+    Serial1.print("CTE_VELOCIDAD_RELOJ: ");
+    Serial1.println((long)CTE_VELOCIDAD_RELOJ);
+
+    int32_t anterior = segundos_del_dia(chora_gps_anterior, cminuto_gps_anterior, csegundo_gps_anterior);
+    Tiempo_Diferencia_gps = segundos_del_dia(chora_gps, cminuto_gps, csegundo_gps) - anterior;
+    if (cdia_gps_anterior != cdia_gps) {
+        Serial1.println("Cambio de dia. ");
+        Tiempo_Diferencia_gps += 86400;
+    }
+    Tiempo_Diferencia_Comparativa =
+        segundos_del_dia(chora_comparativa, cminuto_comparativa, csegundo_comparativa) - anterior;
+    if (cdia_gps_anterior != cdia_comparativa) {
+        Serial1.println("Cambio de dia. ");
+        Tiempo_Diferencia_Comparativa += 86400;
+    }
+    Tiempo_Resta = Tiempo_Diferencia_gps - Tiempo_Diferencia_Comparativa;
+    Serial1.print("RESTA TIEMPOS: ");
+    Serial1.print((long)Tiempo_Resta);
+    Serial1.print(" segundos. ");
+    Serial1.print(" Dif Gps(1)-Gpx(0)=");
+    Serial1.print((long)Tiempo_Diferencia_gps);
+    Serial1.print(" Dif UtcMicro(1)-Gps(0)=");
+    Serial1.print((long)Tiempo_Diferencia_Comparativa);
+    Serial1.println("; ");
+
+    if (Tiempo_Resta > 15 || Tiempo_Resta < -15) {
+        if (Tiempo_Diferencia_Comparativa > 0) {
+            Tiempo_Calculo = (1.0 / (double)CTE_VELOCIDAD_RELOJ) * (double)Tiempo_Diferencia_gps /
+                             (double)Tiempo_Diferencia_Comparativa;
+            CTE_VELOCIDAD_RELOJ = periodo_de(Tiempo_Calculo);
+        } else {
+            Tiempo_Calculo = 0;
+            CTE_VELOCIDAD_RELOJ = VELOCIDAD_RELOJ_NOMINAL;
+        }
+        CTE_VELOCIDAD_RELOJ = limitar(CTE_VELOCIDAD_RELOJ);
+        aplicar_periodo();
+    }
+    Serial1.print("CALCULO CON GPS:");
+    Serial1.println((long)CTE_VELOCIDAD_RELOJ);
+    Serial1.println(LINEA_LIMITES);
+
+    cdia_gps_anterior = cdia_gps;
+    chora_gps_anterior = chora_gps;
+    cminuto_gps_anterior = cminuto_gps;
+    csegundo_gps_anterior = csegundo_gps;
+    trazar_hora("Hora anterior GPS (Actualizacion): ", chora_gps_anterior, cminuto_gps_anterior,
+                csegundo_gps_anterior);
+}
+
+void inicio_medida_sensor()
+{
+    Tiempo_Revision_Hora_GPS = 0;
+    Tiempo_Capturar_Hora_Inicial = 0;
+    Tiempo_SBG_Ini = TernaTiempos1;
+    CONT_TIEMPO_MICRO_ACUMULADO = 0;
+    Serial1.print("TIEMPOS Inicio:");
+    Serial1.println((long)Tiempo_SBG_Ini);
+}
+
+void fin_medida_sensor(int32_t cuenta)
+{
+    CONT_TIEMPO_MICRO_FINAL = (uint32_t)cuenta;
+    Tiempo_SBG_Fin = TernaTiempos1;
+    CONT_TIEMPO_MICRO_ACUMULADO = -1;
+    Tiempo_SBG_Diferencia = (int32_t)Diferencia_Timespan(Tiempo_SBG_Ini, Tiempo_SBG_Fin);
+    Serial1.print("TIEMPOS SBG: ");
+    Serial1.print((long)Tiempo_SBG_Fin);
+    Serial1.print("-");
+    Serial1.print((long)Tiempo_SBG_Ini);
+    Serial1.print("=");
+    Serial1.print((long)Tiempo_SBG_Diferencia);
+    Serial1.print(" ; ");
+    Serial1.print("CONTADORES DE MICRO: ");
+    Serial1.print((unsigned long)CONT_TIEMPO_MICRO_FINAL);
+    Serial1.print(" ==> ");
+    if (CONT_TIEMPO_MICRO_FINAL != 0) {
+        Tiempo_Calculo = (1.0 / (double)CTE_VELOCIDAD_RELOJ) * ((double)Tiempo_SBG_Diferencia / 1000.0) /
+                         ((double)CONT_TIEMPO_MICRO_FINAL * 100.0);
+        CTE_VELOCIDAD_RELOJ = periodo_de(Tiempo_Calculo);
+    } else {
+        Tiempo_Calculo = 0;
+        CTE_VELOCIDAD_RELOJ = VELOCIDAD_RELOJ_NOMINAL;
+    }
+    CTE_VELOCIDAD_RELOJ = limitar(CTE_VELOCIDAD_RELOJ);
+    Serial1.print("CALCULO MICRO vs SBG: ");
+    Serial1.print((long)CTE_VELOCIDAD_RELOJ);
+    Serial1.println(";");
+    Serial1.println(LINEA_LIMITES);
+    aplicar_periodo();
+    Tiempo_Ajustar_Hora = 0;
+}
+
+}  // namespace
+
+void Correccion_Reloj_porWaves()
+{
+    if (Tiempo_Ajustar_Hora != 1) return;
+    if (Tiempo_Revision_Hora_GPS == 1) {
+        comparacion_con_gps();
+        return;
+    }
+    if (Tiempo_Capturar_Hora_Inicial == 1) {
+        inicio_medida_sensor();
+        return;
+    }
+    // One read of the count shared with the tick: the value read is the one kept.
+    int32_t cuenta = CONT_TIEMPO_MICRO_ACUMULADO;
+    if (cuenta > 600) fin_medida_sensor(cuenta);
+}

@@ -1,5 +1,7 @@
 #include "placa_host.h"
 
+#include "monticulo_host.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -140,11 +142,31 @@ void Placa::recalcular()
     if (wdt_.activo) p = std::min(p, wdt_.vence);
     if (tcc0_.activo && !en_isr_) p = std::min(p, tcc0_.proximo);
     for (const Puerto &q : puertos_) {
-        if (!q.entrada.empty()) p = std::min(p, q.entrada.front().llegada);
         if (!q.salida.empty()) p = std::min(p, q.salida.front().llegada);
         if (q.dispositivo) p = std::min(p, q.dispositivo->proximo_evento());
     }
     proximo_ = p;
+}
+
+// Bytes that reached the board's UART by now go into its receive buffer.
+// Arrivals are not events of their own: nothing can see a byte before the
+// firmware looks at its port, and every look delivers first, so handing them
+// over late gives the same buffer, the same drops and the same order.
+void Placa::entregar_llegadas(int p)
+{
+    Puerto &q = puertos_[p];
+    while (!q.entrada.empty() && q.entrada.front().llegada <= ciclo_) {
+        Byte b = q.entrada.front();
+        q.entrada.pop_front();
+        if (q.baudios == 0) {
+            q.estadisticas.bytes_puerto_cerrado++;
+        } else if (q.rx.size() >= capacidad_rx_) {
+            q.estadisticas.bytes_descartados++;
+        } else {
+            q.rx.push_back(byte_recibido(b.valor, b.baudios, q.baudios));
+            q.estadisticas.bytes_recibidos++;
+        }
+    }
 }
 
 void Placa::procesar_puertos()
@@ -156,18 +178,7 @@ void Placa::procesar_puertos()
             if (t > ciclo_) break;
             q.dispositivo->actuar(t);
         }
-        while (!q.entrada.empty() && q.entrada.front().llegada <= ciclo_) {
-            Byte b = q.entrada.front();
-            q.entrada.pop_front();
-            if (q.baudios == 0) {
-                q.estadisticas.bytes_puerto_cerrado++;
-            } else if (q.rx.size() >= capacidad_rx_) {
-                q.estadisticas.bytes_descartados++;
-            } else {
-                q.rx.push_back(byte_recibido(b.valor, b.baudios, q.baudios));
-                q.estadisticas.bytes_recibidos++;
-            }
-        }
+        entregar_llegadas(i);
         while (!q.salida.empty() && q.salida.front().llegada <= ciclo_) {
             Byte b = q.salida.front();
             q.salida.pop_front();
@@ -226,9 +237,9 @@ void Placa::avanzar_hasta(uint64_t ciclo)
 }
 
 
-void Placa::esperar_evento()
+void Placa::esperar_evento(uint64_t limite)
 {
-    uint64_t destino = proximo_;
+    uint64_t destino = std::min(proximo_, limite);
     if (destino == NUNCA || destino > ciclo_ + HZ_NOMINAL) destino = ciclo_ + HZ_NOMINAL / 1000;
     if (destino < ciclo_ + COSTE_LLAMADA) destino = ciclo_ + COSTE_LLAMADA;
     avanzar_hasta(destino);
@@ -247,6 +258,7 @@ void Placa::parada_hasta_watchdog()
 
 void Placa::reinicio_hardware()
 {
+    for (int i = 0; i < NUM_PUERTOS; i++) entregar_llegadas(i);
     for (Puerto &q : puertos_) {
         q.baudios = 0;
         q.rx.clear();
@@ -265,6 +277,7 @@ void Placa::reinicio_hardware()
     nvm_.addr = 0;
     eeprom_.cargada = false;
     eeprom_.cambiada = false;
+    monticulo_liberar_todo();
     recalcular();
 }
 
@@ -273,12 +286,14 @@ void Placa::reinicio_hardware()
 void Placa::uart_begin(int p, uint32_t baudios)
 {
     avanzar(COSTE_LLAMADA);
+    entregar_llegadas(p);
     puertos_[p].baudios = baudios;
 }
 
 void Placa::uart_end(int p)
 {
     uart_flush(p);
+    entregar_llegadas(p);
     puertos_[p].baudios = 0;
     puertos_[p].rx.clear();
 }
@@ -286,13 +301,19 @@ void Placa::uart_end(int p)
 int Placa::uart_available(int p)
 {
     avanzar(COSTE_LLAMADA);
-    if (puertos_[p].rx.empty()) esperar_evento();
-    return (int)puertos_[p].rx.size();
+    Puerto &q = puertos_[p];
+    entregar_llegadas(p);
+    if (q.rx.empty()) {
+        esperar_evento(q.entrada.empty() ? NUNCA : q.entrada.front().llegada);
+        entregar_llegadas(p);
+    }
+    return (int)q.rx.size();
 }
 
 int Placa::uart_read(int p)
 {
     avanzar(COSTE_LLAMADA);
+    entregar_llegadas(p);
     Puerto &q = puertos_[p];
     if (q.rx.empty()) return -1;
     uint8_t b = q.rx.front();
@@ -303,6 +324,7 @@ int Placa::uart_read(int p)
 int Placa::uart_peek(int p)
 {
     avanzar(COSTE_LLAMADA);
+    entregar_llegadas(p);
     Puerto &q = puertos_[p];
     return q.rx.empty() ? -1 : q.rx.front();
 }
@@ -337,7 +359,6 @@ void Placa::enviar_a_placa(int p, const uint8_t *datos, size_t cantidad, uint32_
         q.entrada.push_back({t, datos[i], baudios});
     }
     q.fin_linea_entrada = t;
-    if (!q.entrada.empty() && q.entrada.front().llegada < proximo_) proximo_ = q.entrada.front().llegada;
 }
 
 // ------------------------------------------------------------------ pins

@@ -101,8 +101,8 @@ public:
         else ciclo_ = destino;
     }
     void avanzar_hasta(uint64_t ciclo);
-    // Nothing to do: time runs on to the next event.
-    void esperar_evento();
+    // Nothing to do: time runs on to the next event, or to the limit if sooner.
+    void esperar_evento(uint64_t limite = NUNCA);
 
     // ---- power cycle
     // The hardware side of a reset: peripherals back to their reset state;
@@ -219,6 +219,7 @@ private:
     void recalcular();
     void procesar();
     void procesar_puertos();
+    void entregar_llegadas(int p);
     void disparar_tick();
     void eeprom_cargar();
 

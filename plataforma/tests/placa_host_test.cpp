@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "plataforma/host/monticulo_host.h"
 #include "plataforma/plataforma.h"
 #include "plataforma/tests/banco_pruebas.h"
 
@@ -198,6 +199,37 @@ TEST(PlacaTexto, PrintComoElRuntime)
     Serial1.print(' ');
     Serial1.println(String("x") + "y");
     EXPECT_EQ(banco.salida(1), "-42 200 3.142 -1 2.50 FF xy\r\n");
+}
+
+}  // namespace
+
+extern "C" {
+void *__wrap_malloc(size_t n);
+void *__wrap_realloc(void *p, size_t n);
+void __wrap_free(void *p);
+}
+
+namespace {
+
+TEST(PlacaMonticulo, CuentaLosBloquesYLosSueltaAlReiniciar)
+{
+    BancoPruebas banco;
+    placa::monticulo_liberar_todo();
+    void *a = __wrap_malloc(100);
+    void *b = __wrap_malloc(300);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(placa::monticulo().bytes_en_uso, 400u);
+    a = __wrap_realloc(a, 1000);
+    EXPECT_EQ(placa::monticulo().bytes_en_uso, 1300u);
+    // Beyond what the target's RAM could hold: refused, the old block intact.
+    EXPECT_EQ(__wrap_realloc(a, placa::LIMITE_MONTICULO), nullptr);
+    EXPECT_EQ(placa::monticulo().bytes_en_uso, 1300u);
+    __wrap_free(b);
+    EXPECT_EQ(placa::monticulo().bytes_en_uso, 1000u);
+    EXPECT_GE(placa::monticulo().pico_bytes, 1300u);
+    banco.placa.reinicio_hardware();  // the RAM is wiped: nothing is held any more
+    EXPECT_EQ(placa::monticulo().bytes_en_uso, 0u);
+    EXPECT_EQ(placa::monticulo().bloques_en_uso, 0u);
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ TEST(Cargador, CadaArranqueEmpiezaConLosGlobalesIniciales)
 TEST(Arranque, BannersYHoraCadaMinuto)
 {
     std::string c = carpeta_de_prueba("arranque_banners");
-    ASSERT_EQ(ejecutar_olas_sim("--duration 190s --out " + c), 0);
+    ASSERT_EQ(ejecutar_olas_sim("--duration 190s --gps none --out " + c), 0);
     std::string debug = leer_fichero(c + "/debug.txt");
     std::string tele = leer_fichero(c + "/telemetry.txt");
     EXPECT_EQ(debug.rfind("   SETUP   \r\n", 0), 0u);
@@ -103,10 +103,23 @@ TEST(Arranque, CuentaAtrasSinOlasTerminaEnUnSoloReset)
     EXPECT_EQ(contar(debug, "\t\t00/00/00\t00:00:00\r\n"), 2u);  // the second boot's clock starts again
 }
 
+TEST(Arranque, UnCorteDeCorrienteEsUnArranqueNuevo)
+{
+    std::string c = carpeta_de_prueba("corte");
+    ASSERT_EQ(ejecutar_olas_sim("--duration 30s --power-cut 10.0005 --power-cut 20s --out " + c), 0);
+    nlohmann::json j = leer_resumen(c);
+    ASSERT_EQ(j["watchdog_resets"].size(), 2u);
+    EXPECT_EQ(j["watchdog_resets"][0]["cause"], "power_cut");
+    EXPECT_NEAR(j["watchdog_resets"][0]["time_s"].get<double>(), 10.0005, 1e-6);
+    EXPECT_EQ(j["boots"], 3);
+    EXPECT_EQ(contar(leer_fichero(c + "/debug.txt"), "   SETUP   \r\n"), 3u);
+    EXPECT_EQ(ejecutar_olas_sim("--power-cut luego --out " + c), 2);
+}
+
 TEST(Arranque, UnDiaSinNadaConectadoSinResets)
 {
     std::string c = carpeta_de_prueba("un_dia");
-    ASSERT_EQ(ejecutar_olas_sim("--duration 1d --out " + c), 0);
+    ASSERT_EQ(ejecutar_olas_sim("--duration 1d --gps none --out " + c), 0);
     std::string debug = leer_fichero(c + "/debug.txt");
     nlohmann::json j = leer_resumen(c);
     EXPECT_TRUE(j["watchdog_resets"].empty());

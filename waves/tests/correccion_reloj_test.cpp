@@ -1,0 +1,174 @@
+// The clock-rate correction: the comparison with GPS time between two fixes,
+// the measurement against sensor time after start-up, and the limits.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "declaraciones/declaraciones.h"
+#include "plataforma/tests/banco_pruebas.h"
+#include "principal/principal.h"
+#include "waves/correccion_reloj.h"
+#include "waves/muestras.h"
+
+namespace {
+
+class Correccion : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CTE_AJUSTE_RELOJ = 1;
+        CTE_VELOCIDAD_RELOJ = 48000;
+        Tiempo_Ajustar_Hora = 1;
+        Tiempo_Capturar_Hora_Inicial = 0;
+        Tiempo_Revision_Hora_GPS = 0;
+        CONT_TIEMPO_MICRO_ACUMULADO = -1;
+        Tiempo_Calculo = 0;
+        configureTCC0(48000, 1);
+    }
+    // A GPS comparison ready: previous fix, internal clock at the current fix, current fix.
+    void comparacion(int dia_ant, int h0, int m0, int s0, int dia_cmp, int h1, int m1, int s1, int dia_gps, int h2,
+                     int m2, int s2)
+    {
+        cdia_gps_anterior = (uint8_t)dia_ant;
+        chora_gps_anterior = (uint8_t)h0;
+        cminuto_gps_anterior = (uint8_t)m0;
+        csegundo_gps_anterior = (uint8_t)s0;
+        cdia_comparativa = (uint8_t)dia_cmp;
+        chora_comparativa = (uint8_t)h1;
+        cminuto_comparativa = (uint8_t)m1;
+        csegundo_comparativa = (uint8_t)s1;
+        cdia_gps = (uint8_t)dia_gps;
+        chora_gps = (uint8_t)h2;
+        cminuto_gps = (uint8_t)m2;
+        csegundo_gps = (uint8_t)s2;
+        Tiempo_Ajustar_Hora = 1;
+        Tiempo_Revision_Hora_GPS = 1;
+        banco.borrar_salidas();
+        Correccion_Reloj_porWaves();
+    }
+    BancoPruebas banco;
+};
+
+TEST_F(Correccion, GpsConVeinteSegundosDeAdelanto)
+{
+    comparacion(7, 10, 0, 0, 7, 12, 0, 20, 7, 12, 0, 0);
+    EXPECT_EQ(Tiempo_Diferencia_gps, 7200);
+    EXPECT_EQ(Tiempo_Diferencia_Comparativa, 7220);
+    EXPECT_EQ(Tiempo_Resta, -20);
+    EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48133);
+    EXPECT_EQ(banco.placa.tcc0_periodo_actual(), 48133u);
+    EXPECT_EQ(Tiempo_Ajustar_Hora, 0);
+    EXPECT_EQ(Tiempo_Revision_Hora_GPS, 0);
+    EXPECT_EQ(chora_gps_anterior, 12);
+    std::string consola = banco.salida(1);
+    EXPECT_NE(consola.find("Hora anterior GPS:10:0:0\r\nHora actual UTC:12:0:20\r\nHora actual GPS:12:0:0\r\n"
+                           "CTE_VELOCIDAD_RELOJ: 48000\r\n"),
+              std::string::npos)
+        << consola;
+    EXPECT_NE(consola.find("RESTA TIEMPOS: -20 segundos.  Dif Gps(1)-Gpx(0)=7200 Dif UtcMicro(1)-Gps(0)=7220; \r\n"
+                           "CALCULO CON GPS:48133\r\nLimites establecidos permitidos: [46500, 49500]  OJO!!\r\n"
+                           "Hora anterior GPS (Actualizacion): 12:0:0\r\n"),
+              std::string::npos)
+        << consola;
+}
+
+TEST_F(Correccion, QuinceSegundosNoCambianNadaPeroAvanzanLaReferencia)
+{
+    comparacion(7, 10, 0, 0, 7, 12, 0, 15, 7, 12, 0, 0);
+    EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48000);
+    EXPECT_EQ(chora_gps_anterior, 12);
+    comparacion(7, 10, 0, 0, 7, 11, 59, 45, 7, 12, 0, 0);
+    EXPECT_EQ(Tiempo_Resta, 15);
+    EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48000);
+    EXPECT_NE(banco.salida(1).find("CALCULO CON GPS:48000\r\nLimites"), std::string::npos);
+    EXPECT_EQ(banco.placa.tcc0_periodo_actual(), 48000u);
+}
+
+TEST_F(Correccion, CambioDeDiaYLimites)
+{
+    comparacion(7, 23, 30, 0, 8, 1, 30, 0, 8, 1, 30, 0);
+    EXPECT_EQ(Tiempo_Diferencia_gps, 7200);
+    EXPECT_EQ(Tiempo_Diferencia_Comparativa, 7200);
+    std::string consola = banco.salida(1);
+    EXPECT_NE(consola.find("Cambio de dia. \r\n"), std::string::npos);
+    // Far too fast an internal clock: the upper limit.
+    comparacion(7, 10, 0, 0, 7, 10, 4, 0, 7, 10, 3, 0);
+    EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 49500);
+    EXPECT_EQ(banco.placa.tcc0_periodo_actual(), 49500u);
+    // Far too slow: the lower limit.
+    CTE_VELOCIDAD_RELOJ = 48000;
+    comparacion(7, 10, 0, 0, 7, 10, 3, 0, 7, 10, 4, 0);
+    EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 46500);
+    // No internal span at all: back to the nominal period.
+    comparacion(7, 10, 0, 0, 7, 10, 0, 0, 7, 10, 4, 0);
+    EXPECT_EQ(Tiempo_Calculo, 0);
+    EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48000);
+}
+
+TEST_F(Correccion, SinCorreccionPendienteNoHaceNada)
+{
+    Tiempo_Ajustar_Hora = 0;
+    Tiempo_Revision_Hora_GPS = 1;
+    Tiempo_Capturar_Hora_Inicial = 1;
+    Correccion_Reloj_porWaves();
+    EXPECT_EQ(Tiempo_Revision_Hora_GPS, 1);
+    EXPECT_EQ(CONT_TIEMPO_MICRO_ACUMULADO, -1);
+    EXPECT_EQ(banco.salida(1), "");
+}
+
+// The elapsed sensor time comes from the schedule's Diferencia_Timespan: the
+// test takes the value it gave and checks what the correction made of it.
+TEST_F(Correccion, MedidaContraElTiempoDelSensor)
+{
+    Tiempo_Capturar_Hora_Inicial = 1;
+    TernaTiempos1 = 1000000;
+    Correccion_Reloj_porWaves();
+    EXPECT_EQ(Tiempo_SBG_Ini, 1000000);
+    EXPECT_EQ(CONT_TIEMPO_MICRO_ACUMULADO, 0);
+    EXPECT_EQ(Tiempo_Capturar_Hora_Inicial, 0);
+    EXPECT_NE(banco.salida(1).find("TIEMPOS Inicio:1000000\r\n"), std::string::npos);
+    // 60 s of internal time are not enough.
+    CONT_TIEMPO_MICRO_ACUMULADO = 600;
+    Correccion_Reloj_porWaves();
+    EXPECT_EQ(Tiempo_Ajustar_Hora, 1);
+    EXPECT_EQ(CONT_TIEMPO_MICRO_ACUMULADO, 600);
+    CONT_TIEMPO_MICRO_ACUMULADO = 601;
+    TernaTiempos1 = 61000000;
+    banco.borrar_salidas();
+    Correccion_Reloj_porWaves();
+    EXPECT_EQ(CONT_TIEMPO_MICRO_FINAL, 601u);
+    EXPECT_EQ(Tiempo_SBG_Fin, 61000000);
+    EXPECT_EQ(CONT_TIEMPO_MICRO_ACUMULADO, -1);
+    EXPECT_EQ(Tiempo_Ajustar_Hora, 0);
+    int32_t esperado;
+    if (Tiempo_SBG_Diferencia == 0) esperado = 49500;  // an infinite ratio ends at the upper limit
+    else {
+        double v = std::floor(48000.0 * 601.0 * 100.0 / (Tiempo_SBG_Diferencia / 1000.0) + 0.5);
+        esperado = (int32_t)std::min(49500.0, std::max(46500.0, v));
+    }
+    EXPECT_EQ(CTE_VELOCIDAD_RELOJ, esperado);
+    EXPECT_EQ(banco.placa.tcc0_periodo_actual(), (uint32_t)esperado);
+    std::string linea = "TIEMPOS SBG: 61000000-1000000=" + std::to_string(Tiempo_SBG_Diferencia) +
+                        " ; CONTADORES DE MICRO: 601 ==> CALCULO MICRO vs SBG: " + std::to_string(esperado) +
+                        ";\r\nLimites establecidos permitidos: [46500, 49500]  OJO!!\r\n";
+    EXPECT_NE(banco.salida(1).find(linea), std::string::npos) << banco.salida(1);
+}
+
+// The worked example needs the real elapsed time between the two stamps.
+TEST_F(Correccion, EjemploDeLaMedidaContraElSensor)
+{
+    for (int32_t diferencia : {60000000, 60100000}) {
+        SetUp();
+        Tiempo_Capturar_Hora_Inicial = 1;
+        TernaTiempos1 = 5000000;
+        Correccion_Reloj_porWaves();
+        CONT_TIEMPO_MICRO_ACUMULADO = 601;
+        TernaTiempos1 = 5000000 + diferencia;
+        Correccion_Reloj_porWaves();
+        if (Tiempo_SBG_Diferencia != diferencia) GTEST_SKIP() << "Diferencia_Timespan is not built yet";
+        EXPECT_EQ(CTE_VELOCIDAD_RELOJ, diferencia == 60000000 ? 48080 : 48000);
+    }
+}
+
+}  // namespace
