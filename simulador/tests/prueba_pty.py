@@ -42,6 +42,14 @@ def main():
                 print("reply not seen: %r" % recibido)
                 return 1
         print("reply over the pseudo-terminal: %s" % respuesta)
+        # The operator's tool on the same link: the status, decoded.
+        herramienta = os.path.join(os.path.dirname(__file__), "..", "..", "herramientas", "tov03")
+        r = subprocess.run(["/usr/bin/python3", herramienta, "--port", ruta, "--timeout", "10", "status"],
+                           capture_output=True, text=True, timeout=30)
+        if r.returncode != 0 or "total_starts" not in r.stdout:
+            print("tov03 status failed: %s %s" % (r.stdout, r.stderr))
+            return 1
+        print(r.stdout)
         return 0
     finally:
         proceso.terminate()

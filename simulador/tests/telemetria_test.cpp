@@ -52,3 +52,26 @@ TEST(GuionTelemetria, LaUnidadEnviaYRegistra)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Telemando, ResetPorOrdenDespuesDeLaRespuesta)
+{
+    std::string c = carpeta_de_prueba("reset_por_orden");
+    std::ofstream(c + "/guion.tov") << "5 $TOV03,1,2\n";
+    ASSERT_EQ(ejecutar_olas_sim("--duration 12s --tov-script " + c + "/guion.tov --out " + c), 0);
+    auto j = leer_resumen(c);
+    ASSERT_EQ(j["watchdog_resets"].size(), 1u);
+    EXPECT_EQ(j["watchdog_resets"][0]["cause"], "firmware_stop");
+    // The reply goes out, then 1 s passes, then the watchdog's 2 s.
+    double t = j["watchdog_resets"][0]["time_s"].get<double>();
+    EXPECT_GT(t, 5.0 + 0.1 + 1.0 + 1.9);
+    EXPECT_LT(t, 5.0 + 0.3 + 1.1 + 2.0);
+    std::string tele = leer_fichero(c + "/telemetry.txt");
+    size_t respuesta = tele.find("$OLA,01,01*");
+    ASSERT_NE(respuesta, std::string::npos);
+    // The second boot's banner comes after the reply.
+    EXPECT_NE(tele.find("Hardware:1_0", respuesta), std::string::npos);
+}
+
+}  // namespace
