@@ -128,22 +128,7 @@ void Calcular_Parametros_Salida_Ola()
         mFlagAlignPromedio += mFlagAlign;
     }
 
-    ibytes_a_escribir_sd[TIPO_WAV] = 0;
-    insertamos_variable_buffer(cbuffer_wav, cdia_utc, 2, FIN_COMA, TIPO_WAV);
-    insertamos_variable_buffer(cbuffer_wav, cmes_utc, 2, FIN_COMA, TIPO_WAV);
-    insertamos_variable_buffer(cbuffer_wav, cano_utc, 2, FIN_COMA, TIPO_WAV);
-    insertamos_variable_buffer(cbuffer_wav, chora_utc, 2, FIN_COMA, TIPO_WAV);
-    insertamos_variable_buffer(cbuffer_wav, cminuto_utc, 2, FIN_COMA, TIPO_WAV);
-    insertamos_variable_buffer(cbuffer_wav, (uint32_t)nOlas, 5, ' ', TIPO_WAV);
-    insertamos_variable_buffer(cbuffer_wav, Altura, 4, ' ', TIPO_WAV);
-    insertamos_variable_buffer(cbuffer_wav, Periodo, 3, ' ', TIPO_WAV);
-    insertamos_variable_buffer(cbuffer_wav, NumPtosOla, 5, ' ', TIPO_WAV);
-    if (metodo == 0 || metodo == 2) insertamos_variable_buffer(cbuffer_wav, Dir_MetVel, 4, ' ', TIPO_WAV);
-    if (metodo == 1 || metodo == 2) insertamos_variable_buffer(cbuffer_wav, Dir_MetDer, 4, ' ', TIPO_WAV);
-    insertamos_variable_buffer(cbuffer_wav, mFlagHeading, 3, ' ', TIPO_WAV);
-    insertamos_variable_buffer(cbuffer_wav, mFlagAlign, 3, FIN_LINEA, TIPO_WAV);
-    if (ibytes_a_escribir_sd[TIPO_WAV] < TAM_BUFFER_WAV) cbuffer_wav[ibytes_a_escribir_sd[TIPO_WAV]] = 0;
-    if (ccreacion_nuevo_fichero[TIPO_WAV] != 0 && existe_fichero_sd(NOMBRE_FICHERO_WAV)) cescritura_sd[TIPO_WAV] = 1;
+    Construir_Registro_Wav(Altura, Periodo, NumPtosOla, Dir_MetVel, Dir_MetDer, mFlagHeading, mFlagAlign);
 
     Serial1.print("IndOla=");
     Serial1.print((long)nOlas);
@@ -198,4 +183,26 @@ void linea_igual_187()
 {
     for (int i = 0; i < 187; i++) Serial1.write((uint8_t)'=');
     Serial1.println();
+}
+
+void Construir_Registro_Wav(uint16_t Altura, uint16_t Periodo, uint32_t NumPtosOla, uint16_t Dir_MetVel,
+                            uint16_t Dir_MetDer, uint16_t Heading, uint16_t Align)
+{
+    uint8_t metodo = CTE_METODO_DIRECCION_DEFINITIVA;
+    ibytes_a_escribir_sd[TIPO_WAV] = 0;
+    insertamos_variable_buffer(cbuffer_wav, cdia_utc, 2, FIN_COMA, TIPO_WAV);
+    insertamos_variable_buffer(cbuffer_wav, cmes_utc, 2, FIN_COMA, TIPO_WAV);
+    insertamos_variable_buffer(cbuffer_wav, cano_utc, 2, FIN_COMA, TIPO_WAV);
+    insertamos_variable_buffer(cbuffer_wav, chora_utc, 2, FIN_COMA, TIPO_WAV);
+    insertamos_variable_buffer(cbuffer_wav, cminuto_utc, 2, FIN_COMA, TIPO_WAV);
+    insertamos_variable_buffer(cbuffer_wav, (uint32_t)nOlas, 5, ' ', TIPO_WAV);
+    insertamos_variable_buffer(cbuffer_wav, Altura, 4, ' ', TIPO_WAV);
+    insertamos_variable_buffer(cbuffer_wav, Periodo, 3, ' ', TIPO_WAV);
+    insertamos_variable_buffer(cbuffer_wav, NumPtosOla, 5, ' ', TIPO_WAV);
+    if (metodo == 0 || metodo == 2) insertamos_variable_buffer(cbuffer_wav, Dir_MetVel, 4, ' ', TIPO_WAV);
+    if (metodo == 1 || metodo == 2) insertamos_variable_buffer(cbuffer_wav, Dir_MetDer, 4, ' ', TIPO_WAV);
+    insertamos_variable_buffer(cbuffer_wav, Heading, 3, ' ', TIPO_WAV);
+    insertamos_variable_buffer(cbuffer_wav, Align, 3, FIN_LINEA, TIPO_WAV);
+    if (ibytes_a_escribir_sd[TIPO_WAV] < TAM_BUFFER_WAV) cbuffer_wav[ibytes_a_escribir_sd[TIPO_WAV]] = 0;
+    if (ccreacion_nuevo_fichero[TIPO_WAV] != 0 && existe_fichero_sd(NOMBRE_FICHERO_WAV)) cescritura_sd[TIPO_WAV] = 1;
 }
