@@ -393,3 +393,15 @@ void Comenzar_Proceso_Nuevo_Promedio_Olas()
     CONTADOR_OLAS_DESCARTADAS = 65535;
     Serial1.println("_Fin Inicializar promedio_");
 }
+
+// The interval's arrays go back to the heap when the program image is
+// unloaded (a fresh load per start, as in the simulated board); on the board
+// itself this never runs, a power cycle clears the heap.
+__attribute__((destructor)) static void liberar_vectores_olas_al_descargar()
+{
+    free(mVectorAlt);
+    free(mVectorPer);
+    free(mVectorDirMetVel);
+    free(mVectorDirMetDer);
+    mVectorAlt = mVectorPer = mVectorDirMetVel = mVectorDirMetDer = nullptr;
+}
