@@ -10,8 +10,11 @@
 #include "muestras.h"
 
 extern uint8_t CTE_SUPRIMIR_PRIMERA_OLA_TRAS_RESET;
+// Count of good GPS fixes; the daily review sets it to 2 on a new day.
+extern uint8_t CONT_TRAMAS_GPS;
 
 void Inicializar();
+uint16_t Actualizar_Numero_Reinicios();
 void Revision_Resets_24h();
 
 #endif
