@@ -4,10 +4,10 @@
 
 #include "../comunicaciones_pc/comunicaciones_pc.h"
 #include "../declaraciones/declaraciones.h"
+#include "../modulo_gps/modulo_gps.h"
 #include "../virtual_e2prom/virtual_e2prom.h"
 
 uint8_t CTE_SUPRIMIR_PRIMERA_OLA_TRAS_RESET = 1;
-uint8_t CONT_TRAMAS_GPS = 0;
 
 // Starts allowed in one day before SD writing is withdrawn for the rest of it.
 #define CTE_MAXIMO_REINICIOS_24H 30

@@ -11,7 +11,6 @@
 
 extern uint8_t CTE_SUPRIMIR_PRIMERA_OLA_TRAS_RESET;
 // Count of good GPS fixes; the daily review sets it to 2 on a new day.
-extern uint8_t CONT_TRAMAS_GPS;
 
 void Inicializar();
 uint16_t Actualizar_Numero_Reinicios();

@@ -7,6 +7,7 @@
 #include "plataforma/tests/banco_pruebas.h"
 #include "waves/tests/olas_ayuda.h"
 #include "virtual_e2prom/virtual_e2prom.h"
+#include "modulo_gps/modulo_gps.h"
 #include "waves/waves.h"
 
 namespace {
@@ -27,6 +28,8 @@ protected:
 
 TEST_F(Reinicios, InicializarDejaElAnalisisEnBlancoYMuestraLosAjustes)
 {
+    grabacion_parametros_por_defecto();  // a factory image
+    banco.borrar_salidas();
     CTE_METODO_DIRECCION = 2;
     CTE_INTERVALO_PROMEDIO = 3;
     TENGO_HORA_VALIDA = 1;
