@@ -10,8 +10,10 @@
 #include "muestras.h"
 
 extern uint8_t CTE_SUPRIMIR_PRIMERA_OLA_TRAS_RESET;
+// Count of good GPS fixes; the daily review sets it to 2 on a new day.
 
 void Inicializar();
+uint16_t Actualizar_Numero_Reinicios();
 void Revision_Resets_24h();
 
 #endif
