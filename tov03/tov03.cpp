@@ -5,7 +5,7 @@
 
 #include "../comunicaciones_pc/comunicaciones_pc.h"
 #include "../declaraciones/declaraciones.h"
-#include "pendientes_tmp.h"
+#include "../formateo_sd/formateo_sd.h"
 #include "../gestion_sd/gestion_sd.h"
 #include "../modulo_gps/modulo_gps.h"
 #include "../principal/principal.h"

@@ -9,7 +9,6 @@
 #include "comunicaciones_pc/comunicaciones_pc.h"
 #include "declaraciones/declaraciones.h"
 #include "plataforma/tests/banco_pruebas.h"
-#include "tov03/pendientes_tmp.h"
 #include "tov03/tov03.h"
 #include "virtual_e2prom/virtual_e2prom.h"
 #include "waves/waves.h"
