@@ -167,6 +167,7 @@ static void ensamblar_muestra()
         Inicializar_TernaTiempos();
         return;
     }
+    imuestras_formadas++;
     if (cventana_completa == 0) {
         // Until the window has been full once, an index of 0 marks an empty slot.
         if (TernaDatos_pos1_0 == 0) {

@@ -46,6 +46,8 @@ extern int32_t TernaTiempos2;
 extern uint8_t cventana_completa;
 
 extern int32_t contPtosOlaActual;
+// Samples put into the window since start-up (all-zero samples are not).
+extern uint32_t imuestras_formadas;
 extern uint16_t mFlagHeading;
 extern uint16_t mFlagAlign;
 extern uint8_t mFlagHeading_Pto;
