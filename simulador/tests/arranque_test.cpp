@@ -106,7 +106,7 @@ TEST(Arranque, CuentaAtrasSinOlasTerminaEnUnSoloReset)
 TEST(Arranque, UnDiaSinNadaConectadoSinResets)
 {
     std::string c = carpeta_de_prueba("un_dia");
-    ASSERT_EQ(ejecutar_olas_sim("--duration 1d --out " + c), 0);
+    ASSERT_EQ(ejecutar_olas_sim("--duration 1d --no-sensor --out " + c), 0);
     std::string debug = leer_fichero(c + "/debug.txt");
     nlohmann::json j = leer_resumen(c);
     EXPECT_TRUE(j["watchdog_resets"].empty());
