@@ -29,7 +29,9 @@ int32_t TernaTiempos0 = TIEMPO_NO_RECIBIDO;
 int32_t TernaTiempos1 = TIEMPO_NO_RECIBIDO;
 int32_t TernaTiempos2 = TIEMPO_NO_RECIBIDO;
 
+uint8_t cventana_completa = 0;
 int32_t contPtosOlaActual = 0;
+uint32_t imuestras_formadas = 0;
 uint16_t mFlagHeading = 0;
 uint16_t mFlagAlign = 0;
 uint8_t mFlagHeading_Pto = 0;

@@ -41,7 +41,13 @@ extern int32_t TernaTiempos1;
 extern int32_t TernaTiempos2;
 #define TIEMPO_NO_RECIBIDO (-1000)
 
+// 1 once the window has been full since start-up: from then on every sample
+// shifts in, whatever the indices of the slots.
+extern uint8_t cventana_completa;
+
 extern int32_t contPtosOlaActual;
+// Samples put into the window since start-up (all-zero samples are not).
+extern uint32_t imuestras_formadas;
 extern uint16_t mFlagHeading;
 extern uint16_t mFlagAlign;
 extern uint8_t mFlagHeading_Pto;

@@ -119,7 +119,7 @@ TEST(Arranque, UnCorteDeCorrienteEsUnArranqueNuevo)
 TEST(Arranque, UnDiaSinNadaConectadoSinResets)
 {
     std::string c = carpeta_de_prueba("un_dia");
-    ASSERT_EQ(ejecutar_olas_sim("--duration 1d --gps none --out " + c), 0);
+    ASSERT_EQ(ejecutar_olas_sim("--duration 1d --gps none --no-sensor --out " + c), 0);
     std::string debug = leer_fichero(c + "/debug.txt");
     nlohmann::json j = leer_resumen(c);
     EXPECT_TRUE(j["watchdog_resets"].empty());
