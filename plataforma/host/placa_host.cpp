@@ -1,4 +1,5 @@
 #include "placa_host.h"
+#include "../sd/SdFat.h"
 
 #include <algorithm>
 #include <cmath>
@@ -265,6 +266,7 @@ void Placa::reinicio_hardware()
     nvm_.addr = 0;
     eeprom_.cargada = false;
     eeprom_.cambiada = false;
+    sd_reinicio_flujos();
     recalcular();
 }
 
