@@ -153,3 +153,128 @@ TEST_F(Tarjeta, NewCardsComeFormattedAsTheirSizeAsks)
     EXPECT_EQ(libres, (int32_t)sd4.clusterCount() - 9);  // root, three directories, 4 + 1 data clusters
     placa::instalar_tarjeta(nullptr);
 }
+
+// Nested directories, long and short names, a directory past one cluster,
+// appends across cluster boundaries, remove and listing order: on FAT16 and
+// FAT32 volumes made by mkfs.fat (no partition table) and by our new-card layout.
+struct Volumen {
+    const char *nombre;
+    uint32_t mb;
+    const char *mkfs;  // null: our own layout
+};
+
+class TarjetaVolumenes : public Tarjeta, public ::testing::WithParamInterface<Volumen> {};
+
+TEST_P(TarjetaVolumenes, EverythingWrittenReadsBackAndTheVolumeStaysClean)
+{
+    const Volumen &v = GetParam();
+    if (v.mkfs) de_mkfs(v.nombre, v.mb, v.mkfs);
+    else nueva(v.nombre, v.mb);
+    ASSERT_TRUE(sd.begin(SD_CHIP_SELECT_PIN, SD_SCK_MHZ(12)));
+    uint32_t por_cluster = sd.blocksPerCluster() * 512u;
+
+    ASSERT_TRUE(sd.mkdir("a/b/c", true));
+    EXPECT_FALSE(sd.mkdir("a/b/c", true));         // already there
+    EXPECT_FALSE(sd.mkdir("x/y", false));          // parent missing, no parents asked
+    EXPECT_TRUE(sd.exists("a/b"));
+    EXPECT_TRUE(sd.exists("/A/B/C/"));             // names are case-blind
+    EXPECT_FALSE(sd.exists("a/c"));
+
+    // Appends in small pieces over several cluster boundaries, reopened each time.
+    std::string todo;
+    for (int k = 0; k < 7; k++) {
+        std::string trozo = patron(por_cluster / 2 + 37, k);
+        escribir("a/b/c/1430.raw", trozo);
+        todo += trozo;
+    }
+    // Byte by byte through the kept-open handle, as the raw file is written.
+    File w = sd.open("a/b/c/1430.wav", O_WRONLY | O_CREAT | O_APPEND);
+    ASSERT_TRUE(w.isOpen());
+    std::string olas = patron(por_cluster + 700, 9);
+    for (char c : olas) ASSERT_EQ(w.write((uint8_t)c), 1u);
+    ASSERT_TRUE(w.close());
+
+    const std::string largo = "/_sd/escritura_sd.txt";
+    ASSERT_TRUE(sd.mkdir("_sd", true));
+    escribir(largo.c_str(), "Escritura sd ok: 1430", 0x4202);
+    escribir(largo.c_str(), "Escritura sd ok: 1431", 0x4202);  // at the end of what was there
+    escribir("_sd/Mixed Case Name.Text", "mezcla");
+
+    // A directory that grows past its first cluster.
+    ASSERT_TRUE(sd.mkdir("muchos", true));
+    int n_ficheros = (int)(por_cluster / 32) + 20;
+    for (int i = 0; i < n_ficheros; i++) {
+        std::string ruta = "muchos/f" + std::to_string(i) + ".res";
+        File f = sd.open(ruta.c_str(), 0x209);
+        ASSERT_TRUE(f.isOpen()) << ruta;
+        f.write(std::to_string(i).c_str());
+        ASSERT_TRUE(f.close());
+    }
+    // The listing comes in the order of creation, with the names as written.
+    File dir = sd.open("/muchos/", O_RDONLY);
+    ASSERT_TRUE(dir.isDir());
+    File e;
+    int i = 0;
+    char nombre[13];
+    while (e.openNext(&dir, O_RDONLY)) {
+        ASSERT_TRUE(e.getName(nombre, 13));
+        EXPECT_EQ(std::string(nombre), "f" + std::to_string(i) + ".res");
+        EXPECT_FALSE(e.isDirectory());
+        e.close();
+        i++;
+    }
+    EXPECT_EQ(i, n_ficheros);
+
+    // Remove: the file goes, its clusters are free again, its neighbours stay.
+    ASSERT_TRUE(sd.remove("muchos/f3.res"));
+    EXPECT_FALSE(sd.exists("muchos/f3.res"));
+    EXPECT_FALSE(sd.remove("muchos/f3.res"));
+    EXPECT_FALSE(sd.remove("a/b"));  // a directory is not removed as a file
+    ASSERT_TRUE(sd.remove(largo.c_str()));
+    escribir(largo.c_str(), "Escritura sd ok: 1500", 0x4202);
+
+    // Root listing: directories are told from files.
+    File raiz = sd.open("/");
+    ASSERT_TRUE(raiz.isDir());
+    std::string lista;
+    while (e.openNext(&raiz, O_RDONLY)) {
+        e.getName(nombre, 13);
+        lista += std::string(nombre) + (e.isDirectory() ? "/ " : " ");
+        e.close();
+    }
+    EXPECT_EQ(lista, "a/ _sd/ muchos/ ");
+
+    EXPECT_EQ(mtype("/a/b/c/1430.raw"), todo);
+    EXPECT_EQ(mtype("/a/b/c/1430.wav"), olas);
+    EXPECT_EQ(mtype(largo), "Escritura sd ok: 1500");
+    EXPECT_EQ(mtype("/_sd/Mixed Case Name.Text"), "mezcla");
+    EXPECT_EQ(mtype("/muchos/f17.res"), "17");
+    std::string listado = mtools("mdir -a", "/_sd");
+    EXPECT_NE(listado.find("escritura_sd.txt"), std::string::npos) << listado;
+    EXPECT_NE(listado.find("Mixed Case Name.Text"), std::string::npos) << listado;
+    std::string informe;
+    ASSERT_TRUE(limpia(&informe)) << informe;
+
+    // The free clusters as fsck.fat counts them.
+    int32_t libres = sd.freeClusterCount();
+    size_t p = informe.rfind(" clusters");
+    ASSERT_NE(p, std::string::npos) << informe;
+    size_t barra = informe.rfind('/', p);
+    size_t antes = informe.rfind(' ', barra);
+    ASSERT_NE(barra, std::string::npos);
+    long usados = std::stol(informe.substr(antes + 1, barra - antes - 1));
+    long total = std::stol(informe.substr(barra + 1, p - barra - 1));
+    EXPECT_EQ(total, (long)sd.clusterCount());
+    EXPECT_EQ(libres, total - usados) << informe;
+    ASSERT_TRUE(limpia(&informe)) << informe;  // FSInfo now holds the count
+}
+
+INSTANTIATE_TEST_SUITE_P(Imagenes, TarjetaVolumenes,
+                         ::testing::Values(Volumen{"propia16.img", 64, nullptr},
+                                           Volumen{"mkfs16.img", 64, "-F 16 -s 4"},
+                                           Volumen{"mkfs32.img", 64, "-F 32 -s 1"},
+                                           Volumen{"propia32.img", 4096, nullptr}),
+                         [](const ::testing::TestParamInfo<Volumen> &i) {
+                             std::string n = i.param.nombre;
+                             return n.substr(0, n.find('.'));
+                         });
