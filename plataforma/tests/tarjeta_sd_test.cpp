@@ -278,3 +278,192 @@ INSTANTIATE_TEST_SUITE_P(Imagenes, TarjetaVolumenes,
                              std::string n = i.param.nombre;
                              return n.substr(0, n.find('.'));
                          });
+
+// A full card: the write that does not fit fails, what was there stays whole.
+TEST_F(Tarjeta, AFullCardFailsCleanlyAndKeepsWhatWasWritten)
+{
+    de_mkfs("llena.img", 2, "-F 12 -s 1");
+    // FAT12 mounts, but neither files nor the free-space scan are offered on it.
+    ASSERT_TRUE(sd.begin(SD_CHIP_SELECT_PIN, SD_SCK_MHZ(12)));
+    EXPECT_EQ(sd.fatType(), 12);
+    EXPECT_EQ(sd.freeClusterCount(), -1);
+    EXPECT_FALSE(sd.exists("/"));
+    tarjeta.cerrar();
+
+    de_mkfs("llena16.img", 4, "-F 16 -s 1");  // about 8000 clusters of 512 bytes
+    ASSERT_TRUE(sd.begin(SD_CHIP_SELECT_PIN, SD_SCK_MHZ(12)));
+    ASSERT_EQ(sd.fatType(), 16);
+    std::string primero = patron(5000, 1);
+    escribir("primero.txt", primero);
+    ASSERT_TRUE(sd.mkdir("261207", true));
+    File f = sd.open("261207/1430.raw", 0x209);
+    ASSERT_TRUE(f.isOpen());
+    std::string bloque = patron(4096, 2);
+    size_t total = 0;
+    for (;;) {
+        size_t n = f.write(bloque.data(), bloque.size());
+        total += n;
+        if (n < bloque.size()) break;
+    }
+    EXPECT_TRUE(f.getWriteError());
+    EXPECT_FALSE(f.close());  // the failure is reported at close too
+    EXPECT_EQ(sd.freeClusterCount(), 0);
+    File g = sd.open("261207/otro.wav", 0x209);
+    ASSERT_TRUE(g.isOpen());      // an empty file still fits in the directory
+    EXPECT_EQ(g.write('x'), 0u);  // but no byte of data
+    g.close();
+    EXPECT_FALSE(sd.mkdir("261208", true));
+    EXPECT_EQ(mtype("/primero.txt"), primero);
+    std::string raw = mtype("/261207/1430.raw");
+    EXPECT_EQ(raw.size(), total);
+    EXPECT_EQ(raw.substr(0, 4096), bloque);
+    std::string informe;
+    EXPECT_TRUE(limpia(&informe)) << informe;
+    // Room again after a remove.
+    ASSERT_TRUE(sd.remove("261207/1430.raw"));
+    escribir("261207/1431.raw", "de nuevo");
+    EXPECT_EQ(mtype("/261207/1431.raw"), "de nuevo");
+    EXPECT_TRUE(limpia(&informe)) << informe;
+}
+
+// No card, a card pulled out while in use, a card that no longer takes writes.
+TEST_F(Tarjeta, ARemovedOrWornCardGivesFailuresNeverACrash)
+{
+    Sd2Card raw;
+    EXPECT_FALSE(raw.begin(SD_CHIP_SELECT_PIN_FORMATEO, SD_SCK_MHZ(12)));  // empty slot
+    EXPECT_EQ(raw.errorCode(), SD_CARD_ERROR_CMD0);
+    EXPECT_EQ(raw.cardSize(), 0u);
+    EXPECT_FALSE(sd.begin(SD_CHIP_SELECT_PIN, SD_SCK_MHZ(12)));
+    EXPECT_FALSE(sd.exists("/"));
+    EXPECT_FALSE(sd.open("x.txt", 0x209).isOpen());
+    EXPECT_EQ(sd.freeClusterCount(), -1);
+
+    nueva("retirada.img", 64);
+    EXPECT_FALSE(sd.begin(7, SD_SCK_MHZ(12)));  // another chip select line
+    ASSERT_TRUE(sd.begin(SD_CHIP_SELECT_PIN, SD_SCK_MHZ(12)));
+    escribir("antes.txt", "guardado");
+    File f = sd.open("abierto.raw", 0x209);
+    ASSERT_TRUE(f.isOpen());
+    tarjeta.retirar();
+    f.write("perdido", 7);  // kept in the block cache
+    EXPECT_FALSE(f.close());  // and lost with the card
+    EXPECT_FALSE(sd.mkdir("d", true));
+    EXPECT_FALSE(sd.begin(SD_CHIP_SELECT_PIN, SD_SCK_MHZ(12)));
+    tarjeta.insertar();
+    // The reinserted card must be started again.
+    EXPECT_FALSE(sd.exists("antes.txt"));
+    ASSERT_TRUE(sd.begin(SD_CHIP_SELECT_PIN, SD_SCK_MHZ(12)));
+    EXPECT_TRUE(sd.exists("antes.txt"));
+    EXPECT_EQ(mtype("/antes.txt"), "guardado");
+    std::string informe;
+    EXPECT_TRUE(limpia(&informe)) << informe;
+
+    // Worn blocks from the data area on: writes fail, the card still mounts.
+    ASSERT_TRUE(raw.begin(SD_CHIP_SELECT_PIN_FORMATEO, SD_SCK_MHZ(12)));
+    uint32_t n = raw.cardSize();
+    EXPECT_EQ(n, 64u * 2048u);
+    tarjeta.error_escritura_desde(n - 100);
+    uint8_t b[512] = {1};
+    EXPECT_TRUE(raw.writeBlock(n - 101, b));
+    EXPECT_FALSE(raw.writeBlock(n - 100, b));
+    EXPECT_EQ(raw.errorCode(), SD_CARD_ERROR_CMD24);
+    ASSERT_TRUE(raw.writeStart(n - 102, 3));
+    EXPECT_TRUE(raw.writeData(b));
+    EXPECT_TRUE(raw.writeData(b));
+    EXPECT_FALSE(raw.writeData(b));
+    EXPECT_FALSE(raw.writeData(b));  // the transfer is over
+    EXPECT_FALSE(raw.writeStart(n - 1, 2));  // beyond the card
+    tarjeta.error_escritura_desde(0);
+    ASSERT_TRUE(sd.begin(SD_CHIP_SELECT_PIN, SD_SCK_MHZ(12)));
+    EXPECT_FALSE(sd.mkdir("nuevo", true));
+    File g = sd.open("nuevo.txt", 0x209);
+    EXPECT_FALSE(g.isOpen());
+    EXPECT_EQ(mtype("/antes.txt"), "guardado");
+}
+
+// Erase: fast on a large sparse card, blocks read back as zero.
+TEST_F(Tarjeta, EraseZeroesTheBlocks)
+{
+    nueva("borrado.img", 4096);
+    Sd2Card raw;
+    ASSERT_TRUE(raw.begin(SD_CHIP_SELECT_PIN_FORMATEO, SD_SCK_MHZ(12)));
+    EXPECT_EQ(raw.type(), SD_CARD_TYPE_SDHC);
+    uint32_t n = raw.cardSize();
+    for (uint32_t p = 0; p < n; p += 262144) ASSERT_TRUE(raw.erase(p, std::min(p + 262143, n - 1)));
+    uint8_t b[512];
+    ASSERT_TRUE(raw.readBlock(0, b));
+    for (uint8_t x : b) ASSERT_EQ(x, 0);
+    ASSERT_TRUE(raw.readBlock(8192, b));
+    for (uint8_t x : b) ASSERT_EQ(x, 0);
+    EXPECT_FALSE(raw.erase(n - 1, n));
+    EXPECT_FALSE(sd.begin(SD_CHIP_SELECT_PIN, SD_SCK_MHZ(12)));  // no volume left
+}
+
+// The power goes in the middle of a block write: the card mounts again and
+// everything closed before is whole.
+TEST_F(Tarjeta, APowerCutMidWriteKeepsTheClosedFiles)
+{
+    nueva("corte.img", 64);
+    ASSERT_TRUE(sd.begin(SD_CHIP_SELECT_PIN, SD_SCK_MHZ(12)));
+    ASSERT_TRUE(sd.mkdir("261207", true));
+    std::string res = patron(3000, 4);
+    escribir("261207/1430.res", res);
+    File f = sd.open("261207/1430.raw", 0x209);
+    ASSERT_TRUE(f.isOpen());
+    tarjeta.corte_en_escritura(3, 200);
+    bool cortado = false;
+    try {
+        for (int k = 0; k < 200; k++) f.write(patron(1000, k).data(), 1000);
+        f.close();
+    } catch (const placa::ReinicioPlaca &r) {
+        cortado = true;
+        EXPECT_EQ(r.causa, placa::CAUSA_CORTE);
+    }
+    ASSERT_TRUE(cortado);
+    // The firmware starts afresh: new objects over the same card.
+    SdFat despues;
+    ASSERT_TRUE(despues.begin(SD_CHIP_SELECT_PIN, SD_SCK_MHZ(12)));
+    EXPECT_TRUE(despues.exists("261207/1430.res"));
+    File r = despues.open("261207/1430.res");
+    ASSERT_TRUE(r.isOpen());
+    std::string leido(r.fileSize(), '\0');
+    EXPECT_EQ(r.read(&leido[0], leido.size()), (int)leido.size());
+    EXPECT_EQ(leido, res);
+    EXPECT_EQ(mtype("/261207/1430.res"), res);
+    File g = despues.open("261207/1430.raw", 0x209);
+    ASSERT_TRUE(g.isOpen());
+    EXPECT_EQ(g.write("sigue", 5), 5u);
+    EXPECT_TRUE(g.close());
+}
+
+// The free-cluster scan is bounded by its count-down and feeds the watchdog.
+TEST_F(Tarjeta, TheFreeClusterScanStopsWhenItsTimeIsOut)
+{
+    nueva("tiempo.img", 4096);
+    ASSERT_TRUE(sd.begin(SD_CHIP_SELECT_PIN, SD_SCK_MHZ(12)));
+    sodaq_wdt_enable(WDT_PERIOD_2X);
+    volatile uint8_t cuenta = 0;
+    EXPECT_EQ(sd.contar_clusters_libres(&cuenta), -1);
+    CTE_PORCENTAJE_FULL_SD = 111;
+    EXPECT_EQ(sd.freeClusterCount(), (int32_t)sd.clusterCount() - 1);  // only the root is used
+    EXPECT_GT(ctimeout_salir_bucle, 0);
+    CTE_PORCENTAJE_FULL_SD = 255;
+    EXPECT_EQ(banco.placa.reinicios().size(), 0u);
+}
+
+TEST(FlujoTexto, FormatsAsTheFormatterPrintsIt)
+{
+    BancoPruebas banco;
+    cout << "Card Size: " << (uint32_t)3965 << " MB, (MB = 1,000,000 bytes)" << endl;
+    cout << "All data set to " << setfill('0') << setw(4) << showbase << hex << 0 << endl;
+    cout << hex << showbase << (int)0xff << ',' << (uint8_t)0x1A << dec << noshowbase << ' ' << -42 << endl;
+    cout << setprecision(0) << 3965.0 * 1.048576 << ' ' << setfill(' ') << setw(5) << 7 << endl;
+    coutTOV << '.';
+    EXPECT_EQ(banco.salida(1), "Card Size: 3965 MB, (MB = 1,000,000 bytes)\nAll data set to 0x00\n0xff,0x1a -42\n4158     7\n");
+    EXPECT_EQ(banco.salida(0), ".");
+    banco.placa.reinicio_hardware();
+    banco.borrar_salidas();
+    Serial1.begin(115200);
+    cout << 255 << endl;  // a reset brings back decimal
+    EXPECT_EQ(banco.salida(1), "255\n");
+}
