@@ -138,6 +138,7 @@ private:
     enum Tipo : uint8_t { CERRADO, FICHERO, DIRECTORIO, RAIZ };
     bool cluster_de(uint32_t indice, bool crear, uint32_t *cluster);
     bool escribir_entrada();
+    bool leer_nombre_largo(char *name, size_t size);
 
     SdFat *vol_ = nullptr;
     Tipo tipo_ = CERRADO;
@@ -155,8 +156,7 @@ private:
     uint32_t padre_cluster_ = 0;
     uint32_t entrada_ = 0;
     uint32_t primera_ = 0;
-    uint16_t nombre_largo_[256] = {};
-    uint8_t largo_nombre_ = 0;  // UTF-16 units of the long name, 0: none
+    bool nombre_largo_ = false;  // long-name entries from primera_ on (read again by getName)
     uint8_t nombre_corto_[11] = {};
     uint8_t caso_ = 0;          // lower-case flags of the short name
 };

@@ -278,8 +278,6 @@ bool SdFat::leer_entrada(uint32_t dir, uint32_t *indice, File *f, bool *fin)
     *fin = false;
     uint8_t esperado = 0, suma = 0;
     uint32_t primera = 0;
-    uint16_t largo[256];
-    uint8_t n_largo = 0;
     for (uint32_t i = *indice;; i++) {
         uint8_t *e = entrada(dir, i, false);
         if (!e || e[0] == 0) {
@@ -294,15 +292,9 @@ bool SdFat::leer_entrada(uint32_t dir, uint32_t *indice, File *f, bool *fin)
                 esperado = orden;
                 suma = e[13];
                 primera = i;
-                n_largo = 0;
-                for (int k = 0; k < 256; k++) largo[k] = 0xFFFF;
                 if (orden == 0 || orden > 20) { esperado = 0; continue; }
             }
             if (esperado == 0 || orden != esperado || e[13] != suma) { esperado = 0; continue; }
-            for (int k = 0; k < 13; k++) {
-                int pos = (orden - 1) * 13 + k;
-                if (pos < 255) largo[pos] = le16(e + POS_LARGO[k]);
-            }
             esperado--;
             if (esperado == 0) esperado = 0xFF;  // complete: a short entry must follow
             continue;
@@ -326,11 +318,7 @@ bool SdFat::leer_entrada(uint32_t dir, uint32_t *indice, File *f, bool *fin)
         f->caso_ = e[12];
         f->error_escritura_ = false;
         f->entrada_sucia_ = false;
-        n_largo = 0;
-        if (con_largo)
-            while (n_largo < 255 && largo[n_largo] != 0 && largo[n_largo] != 0xFFFF) n_largo++;
-        f->largo_nombre_ = n_largo;
-        for (int k = 0; k < n_largo; k++) f->nombre_largo_[k] = largo[k];
+        f->nombre_largo_ = con_largo;
         *indice = i + 1;
         return true;
     }
@@ -341,13 +329,9 @@ bool SdFat::buscar(uint32_t dir, const char *nombre, size_t largo, File *hallado
     uint32_t i = 0;
     bool fin = false;
     while (leer_entrada(dir, &i, hallado, &fin)) {
-        if (hallado->largo_nombre_ == largo) {
-            bool igual = true;
-            for (size_t k = 0; k < largo && igual; k++) {
-                uint16_t u = hallado->nombre_largo_[k];
-                igual = u < 0x80 ? mayuscula((char)u) == mayuscula(nombre[k]) : u == (uint8_t)nombre[k];
-            }
-            if (igual) return true;
+        if (hallado->nombre_largo_) {
+            char n[256];
+            if (hallado->leer_nombre_largo(n, sizeof n) && igual_sin_caso(n, strlen(n), nombre, largo)) return true;
         }
         char t[13];
         size_t lt = texto_corto(hallado->nombre_corto_, 0, t);
@@ -799,19 +783,34 @@ bool File::getName(char *name, size_t size)
         name[1] = 0;
         return true;
     }
-    if (largo_nombre_ > 0 && (size_t)largo_nombre_ + 1 <= size) {
-        for (int k = 0; k < largo_nombre_; k++) {
-            uint16_t u = nombre_largo_[k];
-            name[k] = u < 0x100 ? (char)u : '?';
-        }
-        name[largo_nombre_] = 0;
-        return true;
-    }
+    if (nombre_largo_ && leer_nombre_largo(name, size)) return true;
     char t[13];
     size_t l = texto_corto(nombre_corto_, caso_, t);
     if (l + 1 > size) return false;
     memcpy(name, t, l + 1);
     return true;
+}
+
+// The long name from its entries before the short one: false when it does not fit.
+bool File::leer_nombre_largo(char *name, size_t size)
+{
+    size_t k = 0;
+    for (uint32_t i = entrada_; i > primera_; i--) {
+        const uint8_t *e = vol_->entrada(padre_cluster_, i - 1, false);
+        if (!e) return false;
+        for (int j = 0; j < 13; j++) {
+            uint16_t u = le16(e + POS_LARGO[j]);
+            if (u == 0 || u == 0xFFFF) {
+                name[k] = 0;
+                return k > 0;
+            }
+            if (k + 1 >= size) return false;
+            name[k++] = u < 0x100 ? (char)u : '?';
+        }
+    }
+    if (k >= size) return false;
+    name[k] = 0;
+    return k > 0;
 }
 
 bool File::getSFN(char *name)
