@@ -276,8 +276,9 @@ public:
     ArduinoOutStream &operator<<(char c);
     ArduinoOutStream &operator<<(const char *s);
     ArduinoOutStream &operator<<(const String &s) { return *this << s.c_str(); }
-    ArduinoOutStream &operator<<(signed char v) { return entero((long long)v); }
-    ArduinoOutStream &operator<<(unsigned char v) { return sin_signo(v, false); }
+    // As an std::ostream: the character types print as characters (cast to int for a number).
+    ArduinoOutStream &operator<<(signed char v) { return *this << (char)v; }
+    ArduinoOutStream &operator<<(unsigned char v) { return *this << (char)v; }
     ArduinoOutStream &operator<<(short v) { return entero(v); }
     ArduinoOutStream &operator<<(unsigned short v) { return sin_signo(v, false); }
     ArduinoOutStream &operator<<(int v) { return entero(v); }

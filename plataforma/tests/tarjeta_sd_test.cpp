@@ -456,10 +456,10 @@ TEST(FlujoTexto, FormatsAsTheFormatterPrintsIt)
     BancoPruebas banco;
     cout << "Card Size: " << (uint32_t)3965 << " MB, (MB = 1,000,000 bytes)" << endl;
     cout << "All data set to " << setfill('0') << setw(4) << showbase << hex << 0 << endl;
-    cout << hex << showbase << (int)0xff << ',' << (uint8_t)0x1A << dec << noshowbase << ' ' << -42 << endl;
+    cout << hex << showbase << (int)0xff << ',' << 0x1A << (uint8_t)'A' << dec << noshowbase << ' ' << -42 << endl;
     cout << setprecision(0) << 3965.0 * 1.048576 << ' ' << setfill(' ') << setw(5) << 7 << endl;
     coutTOV << '.';
-    EXPECT_EQ(banco.salida(1), "Card Size: 3965 MB, (MB = 1,000,000 bytes)\nAll data set to 0x00\n0xff,0x1a -42\n4158     7\n");
+    EXPECT_EQ(banco.salida(1), "Card Size: 3965 MB, (MB = 1,000,000 bytes)\nAll data set to 0x00\n0xff,0x1aA -42\n4158     7\n");
     EXPECT_EQ(banco.salida(0), ".");
     banco.placa.reinicio_hardware();
     banco.borrar_salidas();

@@ -84,7 +84,6 @@ void ExtensionTarjetaSd::resumen(Simulacion &sim, nlohmann::json &j)
     nlohmann::json c;
     bool hay = tarjeta_ && tarjeta_->abierta();
     c["present"] = hay && tarjeta_->presente();
-    c["image"] = hay ? tarjeta_->ruta() : "";
     c["created"] = creada_;
     c["blocks"] = hay ? tarjeta_->bloques() : 0;
     const placa::EstadisticasTarjeta e = tarjeta_ ? tarjeta_->estadisticas() : placa::EstadisticasTarjeta{};
