@@ -1,4 +1,5 @@
 #include "placa_host.h"
+#include "../sd/SdFat.h"
 
 #include "monticulo_host.h"
 
@@ -278,6 +279,7 @@ void Placa::reinicio_hardware()
     eeprom_.cargada = false;
     eeprom_.cambiada = false;
     monticulo_liberar_todo();
+    sd_reinicio_flujos();
     recalcular();
 }
 
