@@ -233,7 +233,6 @@ private:
     std::vector<uint64_t> cortes_;
     std::multimap<uint64_t, std::function<void()>> acciones_;
     bool en_isr_ = false;
-    bool procesando_ = false;
     void (*isr_)() = nullptr;
     Puerto puertos_[NUM_PUERTOS];
     Pin pines_[NUM_PINES];

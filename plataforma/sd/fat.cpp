@@ -9,7 +9,6 @@ namespace {
 constexpr uint8_t ATR_SOLO_LECTURA = 0x01;
 constexpr uint8_t ATR_ETIQUETA = 0x08;
 constexpr uint8_t ATR_DIRECTORIO = 0x10;
-constexpr uint8_t ATR_ARCHIVO = 0x20;
 constexpr uint8_t ATR_NOMBRE_LARGO = 0x0F;
 constexpr uint8_t BORRADA = 0xE5;
 constexpr uint8_t CASO_BASE = 0x08, CASO_EXT = 0x10;

@@ -6,6 +6,7 @@
 #include "declaraciones/declaraciones.h"
 #include "plataforma/host/placa_host.h"
 #include "tov03/tov03.h"
+#include "waves/waves.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t n)
 {
