@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 PAQUETES = cmake g++ clang libclang-rt-14-dev make pkg-config valgrind libgtest-dev libgmock-dev googletest libcli11-dev nlohmann-json3-dev \
            libfftw3-dev dosfstools mtools python3-serial gcc-arm-none-eabi libstdc++-arm-none-eabi-newlib python3 python3-numpy
 
-.PHONY: all deps build run test asan arm bench fuzz clean
+.PHONY: all deps build run test asan arm bench fuzz soak clean
 
 all: build
 
@@ -48,6 +48,11 @@ fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOLAS_FUZZ=ON
 	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target arneses
 	./herramientas/fuzz.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
+
+# A month at sea with faults; SOAK_DAYS shortens it.
+SOAK_DAYS ?= 30
+soak: build
+	/usr/bin/python3 herramientas/soak.py --days $(SOAK_DAYS) --sim $(BUILD)/olas-sim
 
 # Simulation speed, instructions per sensor epoch, and size on the target.
 bench: build

@@ -1,6 +1,7 @@
 // olas-sim: the wave buoy's firmware on a simulated board.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 #include "simulacion.h"
@@ -28,7 +29,7 @@ int main(int argc, char **argv)
     CLI::App app{"olas-sim: runs the wave buoy's firmware on a simulated board, in virtual time"};
     Opciones o;
     std::string duracion = "1h", utc = "2026-12-07T14:30:00Z";
-    std::vector<std::string> jumpers, cortes;
+    std::vector<std::string> jumpers, cortes, cortes_eeprom;
     bool sin_progreso = false;
     app.add_option("--duration", duracion, "virtual time to run: 90s, 20m, 6h, 3d");
     app.add_option("--out", o.salida, "output folder");
@@ -37,6 +38,8 @@ int main(int argc, char **argv)
     app.add_option("--xtal-ppm", o.xtal_ppm, "error of the MCU's oscillator in parts per million");
     app.add_option("--jumper", jumpers, "debug jumper fitted between two virtual times, T1-T2 (repeatable)");
     app.add_option("--power-cut", cortes, "a power cut (a reset at any instruction) at this virtual time (repeatable)");
+    app.add_option("--eeprom-power-cut", cortes_eeprom,
+                   "T[:N]: a power cut in the first EEPROM commit after time T, N bytes into the page (repeatable)");
     app.add_option("--firmware", o.firmware, "firmware library to run (default: the one next to olas-sim)");
     app.add_flag("--no-progress", sin_progreso, "no progress bar");
     app.add_flag("--echo-console", o.eco_consola, "also write the debug console to standard output");
@@ -63,6 +66,13 @@ int main(int argc, char **argv)
             auto t = segundos_de_texto(c);
             if (!t) throw CLI::ValidationError("--power-cut", "not a time: " + c);
             o.cortes.push_back(*t);
+        }
+        for (const std::string &c : cortes_eeprom) {
+            size_t dos = c.find(':');
+            auto t = segundos_de_texto(c.substr(0, dos));
+            long n = dos == std::string::npos ? 137 : std::strtol(c.c_str() + dos + 1, nullptr, 10);
+            if (!t || n < 0) throw CLI::ValidationError("--eeprom-power-cut", "not T[:N]: " + c);
+            o.cortes_eeprom.emplace_back(*t, (size_t)n);
         }
         o.progreso = !sin_progreso;
         for (Extension *e : extensiones()) e->validar(o);

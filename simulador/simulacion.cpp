@@ -40,6 +40,16 @@ Simulacion::Simulacion(Opciones opciones) : opciones_(std::move(opciones))
         consola_->al_recibir([](uint8_t b, uint64_t) {
             if (b != '\r') std::fputc(b, stdout);
         });
+    // The heap the firmware holds as each averaging interval starts: with no
+    // leak it comes back to the same level every time.
+    consola_->al_recibir([this](uint8_t b, uint64_t) {
+        static const char marca[] = "_Fin Inicializar promedio_";
+        coincidencia_ = (b == (uint8_t)marca[coincidencia_]) ? coincidencia_ + 1 : (b == (uint8_t)marca[0] ? 1 : 0);
+        if (marca[coincidencia_] == '\0') {
+            monticulo_inicio_intervalo_.push_back(placa::monticulo().bytes_en_uso);
+            coincidencia_ = 0;
+        }
+    });
     auto jumpers = opciones_.jumpers;
     placa_.configurar_nivel_externo([this, jumpers](uint32_t pin, uint64_t ciclo) {
         if (pin != PIN_JUMPER) return -1;
@@ -80,6 +90,8 @@ void Simulacion::acompasar()
 nlohmann::json Simulacion::ejecutar()
 {
     for (double t : opciones_.cortes) placa_.programar_corte(placa_.ciclo_de_segundos_reales(t));
+    for (const auto &c : opciones_.cortes_eeprom)
+        placa_.programar(placa_.ciclo_de_segundos_reales(c.first), [this, c] { placa_.eeprom_cortar_en_commit(c.second); });
     for (Extension *e : extensiones()) e->preparar(*this);
     bool fin = false;
     while (!fin) {
@@ -89,6 +101,7 @@ nlohmann::json Simulacion::ejecutar()
         arranques_++;
         for (Extension *e : extensiones()) e->arranque(*this, arranques_);
         try {
+            placa_.base_pila(__builtin_frame_address(0));
             firmware_->setup();
             for (uint64_t pasada = 0;; pasada++) {
                 firmware_->loop();
@@ -135,6 +148,8 @@ nlohmann::json Simulacion::ejecutar()
     j["nvm_user_row_writes"] = placa_.nvm_escrituras_fila();
     j["heap_peak_bytes"] = placa::monticulo().pico_bytes;
     j["heap_refused_requests"] = placa::monticulo().fallos;
+    j["heap_at_interval_start"] = monticulo_inicio_intervalo_;
+    j["stack_peak_bytes_host"] = placa_.pila_maxima();
     for (Extension *e : extensiones()) e->resumen(*this, j);
 
     std::ofstream f(ruta_salida("summary.json"));

@@ -25,6 +25,7 @@ struct Opciones {
     double xtal_ppm = 0.0;
     std::vector<std::pair<double, double>> jumpers;  // jumper fitted between these virtual times
     std::vector<double> cortes;                      // power cuts at these virtual times
+    std::vector<std::pair<double, size_t>> cortes_eeprom;  // a cut in the first EEPROM commit after, after N bytes
     std::string firmware;                            // empty: next to the executable
     bool progreso = true;
     bool eco_consola = false;  // the debug console also on standard output
@@ -88,6 +89,8 @@ private:
     std::unique_ptr<Registrador> consola_;
     int arranques_ = 0;
     int progreso_mostrado_ = -1;
+    size_t coincidencia_ = 0;
+    std::vector<uint64_t> monticulo_inicio_intervalo_;
     bool terminal_ = false;
     std::unique_ptr<std::chrono::steady_clock::time_point> inicio_real_;
 };

@@ -203,6 +203,11 @@ void Placa::disparar_tick()
 
 void Placa::procesar()
 {
+    if (base_pila_) {
+        char aqui;
+        uintptr_t p = reinterpret_cast<uintptr_t>(&aqui);
+        if (p < base_pila_ && base_pila_ - p > pila_maxima_) pila_maxima_ = base_pila_ - p;
+    }
     if (ciclo_ >= ciclo_fin_) throw FinSimulacion{};
     if (!cortes_.empty() && cortes_.front() <= ciclo_) {
         uint64_t c = cortes_.front();

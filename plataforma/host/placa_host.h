@@ -111,6 +111,10 @@ public:
     const std::vector<Reinicio> &reinicios() const { return reinicios_; }
     void anotar_reinicio(const ReinicioPlaca &r) { reinicios_.push_back({r.ciclo, r.causa}); }
     [[noreturn]] void parada_hasta_watchdog();
+    // The stack depth the firmware reaches below this frame is measured at
+    // every event (host frames: an upper bound of the target's).
+    void base_pila(const void *marco) { base_pila_ = reinterpret_cast<uintptr_t>(marco); }
+    uint64_t pila_maxima() const { return pila_maxima_; }
 
     // ---- serial ports (index 0 = Serial, 1 = Serial1, 2 = Serial2, 3 = Serial3)
     void uart_begin(int p, uint32_t baudios);
@@ -233,6 +237,8 @@ private:
     std::vector<uint64_t> cortes_;
     std::multimap<uint64_t, std::function<void()>> acciones_;
     bool en_isr_ = false;
+    uintptr_t base_pila_ = 0;
+    uint64_t pila_maxima_ = 0;
     void (*isr_)() = nullptr;
     Puerto puertos_[NUM_PUERTOS];
     Pin pines_[NUM_PINES];

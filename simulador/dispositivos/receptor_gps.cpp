@@ -222,7 +222,10 @@ void ReceptorGps::actuar(uint64_t ciclo)
     } else {
         double t = sim_.placa().segundos_reales(c);
         int64_t utc = (int64_t)std::floor((double)sim_.opciones().utc_inicial + t);
-        rafaga = rafaga_modelo(utc, !config_.sin_fix && t >= config_.fix_tras_s);
+        bool apagon = false;
+        for (const auto &a : config_.sin_fix_entre)
+            if (t >= a.first && t < a.second) apagon = true;
+        rafaga = rafaga_modelo(utc, !config_.sin_fix && !apagon && t >= config_.fix_tras_s);
     }
     siguiente_rafaga_++;
     rafagas_++;
@@ -375,7 +378,7 @@ public:
     {
         app.add_option("--position", posicion_, "position of the buoy, LAT,LON in degrees (south, west negative)");
         app.add_option("--gps", gps_,
-                       "GPS receiver: fix-after=S (default 40), nofix, none, nak, log=FILE, talker=GN "
+                       "GPS receiver: fix-after=S (default 40), nofix, outage=T1-T2, none, nak, log=FILE, talker=GN "
                        "(repeatable)");
     }
 
@@ -402,6 +405,13 @@ public:
                 double s = std::strtod(v.c_str(), &fin);
                 if (v.empty() || *fin != '\0' || s < 0) throw CLI::ValidationError("--gps", "not a time: " + g);
                 config_.fix_tras_s = s;
+            } else if (g.rfind("outage=", 0) == 0) {
+                std::string v = g.substr(7);
+                size_t guion = v.find('-');
+                auto a = guion == std::string::npos ? std::nullopt : segundos_de_texto(v.substr(0, guion));
+                auto b = guion == std::string::npos ? std::nullopt : segundos_de_texto(v.substr(guion + 1));
+                if (!a || !b || *b < *a) throw CLI::ValidationError("--gps", "not an interval T1-T2: " + g);
+                config_.sin_fix_entre.emplace_back(*a, *b);
             } else if (g.rfind("log=", 0) == 0 && g.size() > 4) {
                 config_.fichero_log = g.substr(4);
                 std::ifstream f(config_.fichero_log);

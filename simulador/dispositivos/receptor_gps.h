@@ -21,6 +21,8 @@ struct ConfiguracionGps {
     double longitud = -8.61250;  // degrees, east positive
     double fix_tras_s = 40.0;    // true seconds after power-on before the first fix
     bool sin_fix = false;
+    // Spells without a fix (true seconds from power-on), as under a heavy sky.
+    std::vector<std::pair<double, double>> sin_fix_entre;
     bool mudo = false;           // sends nothing and answers nothing
     bool siempre_nak = false;    // answers every CFG-MSG with ACK-NAK
     std::string talker = "GP";
