@@ -354,6 +354,18 @@ static uint32_t longitud_de(uint8_t ctipo)
     return ibytes_a_escribir_sd[ctipo] < tam ? ibytes_a_escribir_sd[ctipo] : tam;
 }
 
+// Appends the pending record to an interval file kept open. Each time the
+// file enters a new block its size is also brought up to date on the card,
+// so that a reset in the middle of the interval loses at most the records of
+// one block and leaves the file system consistent.
+static void anadir_registro(uint8_t ctipo, File *f)
+{
+    if (!f->isOpen()) return;
+    uint32_t bloque = f->curPosition() / 512;
+    f->write(buffer_de(ctipo), longitud_de(ctipo));
+    if (f->curPosition() / 512 != bloque) f->sync();
+}
+
 void cierre_fichero_intervalo(uint8_t ctipo)
 {
     if (ctipo > TIPO_WAV) return;
@@ -372,8 +384,7 @@ void escritura_registro_fichero(uint8_t ctipo)
     if (ctipo > TIPO_RES) return;
     if (!existe(ruta_de(ctipo))) return;
     if (ctipo != TIPO_RES) {
-        File *f = manejador(ctipo);
-        if (f->isOpen()) f->write(buffer_de(ctipo), longitud_de(ctipo));
+        anadir_registro(ctipo, manejador(ctipo));
         return;
     }
     if (ffichero_res.isOpen()) ffichero_res.close();
