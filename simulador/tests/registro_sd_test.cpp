@@ -182,3 +182,24 @@ TEST(RegistroSd, FormatOnCommandLeavesACardTheBuoyLogsOnto)
     EXPECT_GT(lineas(t.mtype("/261207/1435.raw")).size(), 1000u);
     EXPECT_EQ(t.mtype("/_sd/escritura_sd.txt").substr(0, 17), "Escritura sd ok: ");
 }
+
+// A card put in only after start-up: tried again once a minute, then logged onto.
+TEST(RegistroSd, ACardInsertedLateIsMountedAtTheNextMinuteRetry)
+{
+    std::string c = carpeta_de_prueba("registro_sd_tarde");
+    Tarjeta t{c + "/card.img"};
+    ASSERT_EQ(ejecutar_olas_sim("--duration 4m --card-size 64 --card-out 0s-90s --utc 2026-12-07T14:30:00Z --out " + c,
+                                c + "/tarde"),
+              0);
+    std::string consola = leer_fichero(c + "/debug.txt");
+    size_t montada = consola.find("SD inicializada");
+    ASSERT_NE(montada, std::string::npos);
+    EXPECT_EQ(contar(consola.substr(0, montada), "SD no presente\r\n"), 2u);
+    EXPECT_EQ(contar(consola, "SD no presente"), 2u);
+    // Mounted two minutes after start-up: the first files are named 14:32.
+    std::string d = t.mdir("/261207");
+    EXPECT_NE(d.find("1432     raw"), std::string::npos) << d;
+    EXPECT_NE(d.find("1432     res"), std::string::npos) << d;
+    std::string informe;
+    EXPECT_TRUE(t.limpia(&informe)) << informe;
+}
