@@ -93,7 +93,22 @@ static void comprobar_directorio(bool *existe, bool *es_directorio)
     d.close();
 }
 
-static bool existe(const String &ruta) { return ruta.length() != 0 && miSD.exists(ruta.c_str()); }
+// The paths the interval handles were opened with.
+static String ruta_raw_abierta, ruta_wav_abierta;
+
+// A raw or wave file that the buoy holds open exists: only the buoy changes
+// the card, and looking the path up again on the card at every sample would
+// push the file's unfinished block out of the card library's single block
+// cache, rewriting that block once per record.
+bool existe_fichero_tarjeta(const String &ruta)
+{
+    if (ruta.length() == 0) return false;
+    if (ffichero_raw.isOpen() && ruta == ruta_raw_abierta) return true;
+    if (ffichero_wav.isOpen() && ruta == ruta_wav_abierta) return true;
+    return miSD.exists(ruta.c_str());
+}
+
+static bool existe(const String &ruta) { return existe_fichero_tarjeta(ruta); }
 
 // New and written entries are dated from the internal clock once it has been
 // set; before that the card's fixed date stands.
@@ -314,6 +329,7 @@ void creacion_nuevo_fichero(uint8_t ctipo)
     if (ctipo == TIPO_RAW) {
         if (ffichero_raw.isOpen()) ffichero_raw.close();
         ffichero_raw.open(&miSD, nombre.c_str(), FLAGS_FICHERO_DATOS);
+        ruta_raw_abierta = nombre;
         ccreacion_nuevo_fichero[TIPO_RAW] = 2;
         ContNumPtosOla = 0;
         ContadorNumeroFicheros++;
@@ -326,6 +342,7 @@ void creacion_nuevo_fichero(uint8_t ctipo)
     } else if (ctipo == TIPO_WAV) {
         if (ffichero_wav.isOpen()) ffichero_wav.close();
         ffichero_wav.open(&miSD, nombre.c_str(), FLAGS_FICHERO_DATOS);
+        ruta_wav_abierta = nombre;
         ccreacion_nuevo_fichero[TIPO_WAV] = 2;
     } else {
         if (ffichero_res.isOpen()) ffichero_res.close();

@@ -18,6 +18,9 @@ extern File ffichero_raw, ffichero_wav, ffichero_res;
 
 extern uint8_t cbytes_nombre_fichero;
 
+// Whether a file of that path is on the card (an empty path: no file).
+bool existe_fichero_tarjeta(const String &ruta);
+
 void inicializacion_sd();
 uint8_t espacio_ocupado_SD();
 void creacion_nuevo_directorio();

@@ -16,7 +16,7 @@ uint16_t CONTADOR_OLAS_DESCARTADAS = 65535;
 uint8_t CTE_METODO_DIRECCION_DEFINITIVA = 0;
 
 // A file of the card: an empty path means no file.
-bool existe_fichero_sd(const String &nombre) { return nombre.length() != 0 && miSD.exists(nombre.c_str()); }
+bool existe_fichero_sd(const String &nombre) { return existe_fichero_tarjeta(nombre); }
 
 #define COPIAR_VECTOR(destino, origen) \
     do {                               \
