@@ -182,7 +182,7 @@ uint8_t espacio_ocupado_SD()
         traza("  -  nReintentos=");
         Serial1.print((int)intento);
         float total = (float)miSD.clusterCount() * (float)miSD.blocksPerCluster() * 512.0f / 1000.0f / 1000.0f;
-        traza(" - Tamaño total SD = ");
+        traza(" - Tama\xF1o total SD = ");
         Serial1.print((double)total, 2);
         traza(" MB. ");
         uint32_t inicio = millis();
@@ -261,7 +261,7 @@ void creacion_nuevo_directorio()
         cerrar_ficheros_abiertos();
         ccreacion_nuevo_fichero[0] = ccreacion_nuevo_fichero[1] = ccreacion_nuevo_fichero[2] = 1;
     } else {
-        traza_linea("Límite máximo de memoria SD superado.");
+        traza_linea("L\xEDmite m\xE1ximo de memoria SD superado.");
         ccreacion_nuevo_directorio = 0;
         ccreacion_nuevo_fichero[0] = ccreacion_nuevo_fichero[1] = ccreacion_nuevo_fichero[2] = 0;
     }
@@ -334,7 +334,7 @@ void creacion_nuevo_fichero(uint8_t ctipo)
         ContNumPtosOla = 0;
         ContadorNumeroFicheros++;
         if (ContadorNumeroFicheros > CTE_NUMERO_MAXIMO_FICHEROS) {
-            traza("\t\t\t\t\t\t\t\t\t\t\t\t\t\t==> Prohibida la escritura en SD por Nº Ficheros superado:");
+            traza("\t\t\t\t\t\t\t\t\t\t\t\t\t\t==> Prohibida la escritura en SD por N\xBA Ficheros superado:");
             Serial1.println((unsigned int)ContadorNumeroFicheros);
             CTE_PERMITIR_ESCRITURA_SD = 0;
             ContadorNumeroFicheros = 0;

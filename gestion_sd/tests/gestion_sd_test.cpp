@@ -200,7 +200,7 @@ TEST_F(GestionSd, AFullCardMakesNoDirectoryAndLogsNothing)
     reloj(7, 12, 26, 14, 30);
     pasadas();
     std::string consola = banco.salida(1);
-    EXPECT_NE(consola.find("Límite máximo de memoria SD superado.\r\n"), std::string::npos) << consola;
+    EXPECT_NE(consola.find("L\xEDmite m\xE1ximo de memoria SD superado.\r\n"), std::string::npos) << consola;
     EXPECT_GE(CTE_PORCENTAJE_FULL_SD, 99);
     EXPECT_EQ(ccreacion_nuevo_directorio, 0);
     for (int k = 0; k < 3; k++) EXPECT_EQ(ccreacion_nuevo_fichero[k], 0) << k;
@@ -217,7 +217,7 @@ TEST_F(GestionSd, TheRawFileOverTheLimitSwitchesWritingOff)
     ccreacion_nuevo_fichero[TIPO_RAW] = 3;
     pasadas(2);
     EXPECT_NE(banco.salida(1).find(
-                  "\t\t\t\t\t\t\t\t\t\t\t\t\t\t==> Prohibida la escritura en SD por Nº Ficheros superado:101\r\n"),
+                  "\t\t\t\t\t\t\t\t\t\t\t\t\t\t==> Prohibida la escritura en SD por N\xBA Ficheros superado:101\r\n"),
               std::string::npos);
     EXPECT_EQ(CTE_PERMITIR_ESCRITURA_SD, 0);
     EXPECT_EQ(ContadorNumeroFicheros, 0);
