@@ -6,6 +6,7 @@
 
 #include "../comunicaciones_pc/comunicaciones_pc.h"
 #include "../declaraciones/declaraciones.h"
+#include "../gestion_sd/gestion_sd.h"
 #include "horario.h"
 #include "muestras.h"
 #include "waves.h"
@@ -14,9 +15,8 @@ int32_t nOlas = 0;
 uint16_t CONTADOR_OLAS_DESCARTADAS = 65535;
 uint8_t CTE_METODO_DIRECCION_DEFINITIVA = 0;
 
-// The card's file services are not part of this module; until they are, a
-// file exists exactly when its path is set (an empty path means no file).
-bool existe_fichero_sd(const String &nombre) { return nombre.length() != 0; }
+// A file of the card: an empty path means no file.
+bool existe_fichero_sd(const String &nombre) { return existe_fichero_tarjeta(nombre); }
 
 #define COPIAR_VECTOR(destino, origen) \
     do {                               \

@@ -2,11 +2,8 @@
 
 #include "../comunicaciones_pc/comunicaciones_pc.h"
 #include "../declaraciones/declaraciones.h"
+#include "analisis.h"
 #include "muestras.h"
-
-// Raw file states kept by the SD service.
-#define FICHERO_EN_USO 2
-#define FICHERO_A_CERRAR 3
 
 // A velocity too large for its field, or not a number, keeps the line's
 // layout with a placeholder.
@@ -46,8 +43,6 @@ void Guardar_Datos_Procesados_RAW()
     uint32_t fin = ibytes_a_escribir_sd[TIPO_RAW];
     if (fin >= TAM_BUFFER_RAW) fin = TAM_BUFFER_RAW - 1;
     cbuffer_raw[fin] = 0;
-    // The raw file exists on the card while it is in use and until it is
-    // closed; a file still to be created has nothing to append to.
-    if (ccreacion_nuevo_fichero[TIPO_RAW] == FICHERO_EN_USO || ccreacion_nuevo_fichero[TIPO_RAW] == FICHERO_A_CERRAR)
-        cescritura_sd[TIPO_RAW] = 1;
+    // Only a raw file present on the card takes the record.
+    if (ccreacion_nuevo_fichero[TIPO_RAW] != 0 && existe_fichero_sd(NOMBRE_FICHERO_RAW)) cescritura_sd[TIPO_RAW] = 1;
 }

@@ -38,7 +38,11 @@ void configurar_extensiones(const std::vector<std::string> &argumentos)
 
 nlohmann::json ejecutar_con_pto(const std::string &carpeta, double segundos, const std::vector<std::string> &args)
 {
-    configurar_extensiones(args);
+    // The slot stays empty: card writes would push the last epochs of the run
+    // past its end, and these runs follow the sensor's data alone.
+    std::vector<std::string> opciones = args;
+    opciones.push_back("--no-card");
+    configurar_extensiones(opciones);
     Opciones o;
     o.salida = carpeta;
     o.duracion_s = segundos;

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "gestion_sd/tests/tarjeta_prueba.h"
 #include "declaraciones/declaraciones.h"
 #include "plataforma/tests/banco_pruebas.h"
 #include "sensor/tests/tramas.h"
@@ -134,6 +135,8 @@ TEST_F(Decodificacion, MuestraTodaCeroSeDescartaPeroGastaSuIndice)
 
 TEST_F(Decodificacion, VentanaTercerMuestraDaRegistroYTrazaHoraNoValida)
 {
+    TarjetaDePrueba tarjeta{{"240307/1540.raw"}};
+    NOMBRE_FICHERO_RAW = "240307/1540.raw";
     ccreacion_nuevo_fichero[0] = 2;
     epoca(100, 0.1f);
     epoca(200, 0.2f);

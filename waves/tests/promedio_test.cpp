@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "gestion_sd/tests/tarjeta_prueba.h"
 #include "declaraciones/declaraciones.h"
 #include "plataforma/tests/banco_pruebas.h"
 #include "waves/tests/olas_ayuda.h"
@@ -38,6 +39,7 @@ protected:
         NOMBRE_FICHERO_RES = "240307/1140.res";
         banco.borrar_salidas();
     }
+    TarjetaDePrueba tarjeta{{"240307/1140.res", "240307/1140.raw"}};
     // Waves as the per-wave computation leaves them.
     void cargar(const std::vector<int> &alt, const std::vector<int> &per, const std::vector<int> &dir = {})
     {
@@ -291,6 +293,7 @@ TEST_F(FinDeIntervalo, PorElReloj)
     CTE_METODO_DIRECCION = 2;
     NOMBRE_FICHERO_RAW = "240307/1007.raw";
     NOMBRE_FICHERO_WAV = "240307/1007.wav";
+    TarjetaDePrueba tarjeta{{"240307/1007.raw", "240307/1007.wav"}};
     for (int i = 0; i < 3; i++) empujar_muestra(0, 0.1f, 0.1f);
     EXPECT_EQ(TENGO_HORA_VALIDA, 1);
     EXPECT_EQ(HHfin, 10);

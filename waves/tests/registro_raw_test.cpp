@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "gestion_sd/tests/tarjeta_prueba.h"
 #include "declaraciones/declaraciones.h"
 #include "plataforma/tests/banco_pruebas.h"
 #include "sensor/tests/tramas.h"
@@ -66,13 +67,23 @@ TEST_F(RegistroRaw, MarcadoresDeVelocidadFueraDeRango)
 
 TEST_F(RegistroRaw, PeticionDeEscrituraSoloConElFicheroAbierto)
 {
+    TarjetaDePrueba tarjeta{{"240307/1540.raw"}};
+    NOMBRE_FICHERO_RAW = "240307/1540.raw";
     for (uint8_t estado : {0, 1, 2, 3}) {
         cescritura_sd[0] = 0;
         ccreacion_nuevo_fichero[0] = estado;
         registro(1, 0.5f, 0.5f);
-        EXPECT_EQ(cescritura_sd[0], (estado == 2 || estado == 3) ? 1 : 0) << (int)estado;
+        EXPECT_EQ(cescritura_sd[0], estado != 0 ? 1 : 0) << (int)estado;
         EXPECT_GT(ibytes_a_escribir_sd[0], 0u);
     }
+    // A raw file that is not on the card takes nothing.
+    cescritura_sd[0] = 0;
+    ccreacion_nuevo_fichero[0] = 2;
+    NOMBRE_FICHERO_RAW = "240307/1541.raw";
+    registro(1, 0.5f, 0.5f);
+    EXPECT_EQ(cescritura_sd[0], 0);
+    NOMBRE_FICHERO_RAW = "";
+    ccreacion_nuevo_fichero[0] = 0;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "gestion_sd/tests/tarjeta_prueba.h"
 #include "declaraciones/declaraciones.h"
 #include "plataforma/tests/banco_pruebas.h"
 #include "waves/tests/olas_ayuda.h"
@@ -272,6 +273,7 @@ TEST_F(Segmentacion, RegistroWavDelEjemplo)
     poner_reloj(7, 3, 24, 15, 42, 0);
     nOlas = 12;
     NOMBRE_FICHERO_WAV = "240307/1540.wav";
+    TarjetaDePrueba tarjeta{{"240307/1540.wav"}};
     ccreacion_nuevo_fichero[TIPO_WAV] = 2;
     Construir_Registro_Wav(153, 72, 36, 2715, 9999, 87, 100);
     EXPECT_EQ(std::string(cbuffer_wav), "07,03,24,15,42,00012 0153 072 00036 2715 087 100\r\n");

@@ -1,0 +1,312 @@
+// The card's start-up, the day directory and its interval files, the summary
+// file found again after a restart, the usage limits and the main loop's
+// writes, on a card image in the test board's slot.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "declaraciones/declaraciones.h"
+#include "gestion_sd/gestion_sd.h"
+#include "gestion_sd/tests/tarjeta_prueba.h"
+#include "plataforma/tests/banco_pruebas.h"
+#include "principal/principal.h"
+#include "waves/analisis.h"
+#include "waves/muestras.h"
+
+namespace {
+
+void reloj(int dia, int mes, int ano, int hora, int minuto)
+{
+    cdia_utc = (uint8_t)dia;
+    cmes_utc = (uint8_t)mes;
+    cano_utc = (uint8_t)ano;
+    chora_utc = (uint8_t)hora;
+    cminuto_utc = (uint8_t)minuto;
+    csegundo_utc = 0;
+}
+
+std::string leer(const char *ruta)
+{
+    File f;
+    if (!f.open(&miSD, ruta, O_RDONLY)) return "<none>";
+    std::string s;
+    int c;
+    while ((c = f.read()) >= 0) s.push_back((char)c);
+    f.close();
+    return s;
+}
+
+struct GestionSd : ::testing::Test {
+    BancoPruebas banco;
+    void SetUp() override { estado_inicial(); }
+    void TearDown() override { estado_inicial(); }
+    void estado_inicial()
+    {
+        ctarjeta_sd_inicializada = 0;
+        csegundos_retardo_gestion_sd = 0;
+        ccreacion_nuevo_directorio = 0;
+        for (int k = 0; k < 3; k++) ccreacion_nuevo_fichero[k] = cescritura_sd[k] = 0;
+        Sdirectorio = NOMBRE_FICHERO_RAW = NOMBRE_FICHERO_WAV = NOMBRE_FICHERO_RES = "";
+        ContadorNumeroFicheros = Intentos_Creacion_Directorio = Intentos_Creacion_Fichero = 0;
+        CTE_PORCENTAJE_FULL_SD = 255;
+        CTE_PERMITIR_ESCRITURA_SD = 1;
+        CTE_NUMERO_MAXIMO_FICHEROS = 100;
+        resSdOk = 0;
+        cfecha_capturada = 0;
+    }
+    // What a power-up does before the first passes of the SD service.
+    void arranque()
+    {
+        ffichero_raw = File();
+        ffichero_wav = File();
+        ffichero_res = File();
+        miSD = SdFat();
+        estado_inicial();
+        cfecha_capturada = 1;
+    }
+    // Passes of the SD service until the card, the directory and the files settle.
+    void pasadas(int n = 6)
+    {
+        for (int i = 0; i < n; i++) servicio_sd();
+    }
+    void registro(uint8_t k, const std::string &texto)
+    {
+        char *b = k == TIPO_RAW ? cbuffer_raw : k == TIPO_WAV ? cbuffer_wav : cbuffer_res;
+        memcpy(b, texto.data(), texto.size());
+        b[texto.size()] = 0;
+        ibytes_a_escribir_sd[k] = texto.size();
+        cescritura_sd[k] = 1;
+    }
+};
+
+}  // namespace
+
+TEST_F(GestionSd, FirstPassesMakeTheDayDirectoryAndTheThreeFiles)
+{
+    TarjetaDePrueba tarjeta({}, 64, "gestion_dia.img", &banco.placa);
+    arranque();
+    reloj(7, 12, 26, 14, 30);
+    pasadas();
+    std::string consola = banco.salida(1);
+    EXPECT_NE(consola.find("SD inicializada\r\n"), std::string::npos) << consola;
+    EXPECT_NE(consola.find("Fichero escritura actualizado\r\n"), std::string::npos);
+    EXPECT_NE(consola.find("Porcentaje ocupado SD = 0 %\r\n"), std::string::npos) << consola;
+    EXPECT_NE(consola.find("Nuevo directorio creado: 261207\r\n"), std::string::npos);
+    EXPECT_NE(consola.find("Entra en la creacion de fichero: 011\r\n"), std::string::npos);
+    EXPECT_NE(consola.find("- Nuevo fichero creado:261207/1430.raw\r\n"), std::string::npos) << consola;
+    EXPECT_EQ(resSdOk, 1);
+    EXPECT_EQ(CTE_PORCENTAJE_FULL_SD, 0);
+    EXPECT_EQ(leer("/_sd/escritura_sd.txt"), "Escritura sd ok: 1430");
+    EXPECT_EQ(NOMBRE_FICHERO_RAW, String("261207/1430.raw"));
+    EXPECT_EQ(NOMBRE_FICHERO_WAV, String("261207/1430.wav"));
+    EXPECT_EQ(NOMBRE_FICHERO_RES, String("261207/1430.res"));
+    for (int k = 0; k < 3; k++) EXPECT_EQ(ccreacion_nuevo_fichero[k], 2) << k;
+    EXPECT_TRUE(miSD.exists("261207/1430.res"));
+    EXPECT_TRUE(ffichero_raw.isOpen());
+    EXPECT_TRUE(ffichero_wav.isOpen());
+    EXPECT_FALSE(ffichero_res.isOpen());
+    EXPECT_EQ(ContadorNumeroFicheros, 1);
+
+    // Records reach their files: raw and wave on the open handles, the
+    // summary by opening, appending and closing.
+    registro(TIPO_RAW, "muestra 1\r\n");
+    registro(TIPO_RES, "RES,1\r\n");
+    pasadas(1);
+    EXPECT_EQ(cescritura_sd[TIPO_RAW], 0);
+    EXPECT_EQ(cescritura_sd[TIPO_RES], 0);
+    EXPECT_EQ(leer("261207/1430.res"), "RES,1\r\n");
+    EXPECT_NE(banco.salida(1).find("Guardando en: 261207/1430.res\r\n"), std::string::npos);
+    EXPECT_EQ(ContadorNumeroFicheros, 0);
+    EXPECT_FALSE(ffichero_res.isOpen());
+    // End of the interval with a record still pending: it is written first.
+    registro(TIPO_RAW, "muestra 2\r\n");
+    ccreacion_nuevo_fichero[TIPO_RAW] = 3;
+    reloj(7, 12, 26, 14, 45);
+    pasadas(1);
+    EXPECT_NE(banco.salida(1).find("Fichero RAW cerrado\r\n"), std::string::npos);
+    EXPECT_EQ(leer("261207/1430.raw"), "muestra 1\r\nmuestra 2\r\n");
+    EXPECT_EQ(ccreacion_nuevo_fichero[TIPO_RAW], 1);
+    pasadas(1);
+    EXPECT_EQ(NOMBRE_FICHERO_RAW, String("261207/1445.raw"));
+    EXPECT_EQ(ContNumPtosOla, 0u);
+}
+
+TEST_F(GestionSd, ARestartTheSameDayFindsTheSummaryFileAgain)
+{
+    TarjetaDePrueba tarjeta({}, 64, "gestion_reinicio.img", &banco.placa);
+    arranque();
+    reloj(7, 12, 26, 14, 30);
+    pasadas();
+    registro(TIPO_RES, "RES,antes\r\n");
+    pasadas(1);
+
+    arranque();  // a watchdog reset: every global starts afresh
+    reloj(7, 12, 26, 15, 10);
+    banco.borrar_salidas();
+    pasadas();
+    std::string consola = banco.salida(1);
+    EXPECT_NE(consola.find("Directorio ya existe\r\n"), std::string::npos) << consola;
+    EXPECT_NE(consola.find("Fichero RES localizado: /261207/1430.res\r\n"), std::string::npos) << consola;
+    EXPECT_EQ(NOMBRE_FICHERO_RAW, String("261207/1510.raw"));
+    EXPECT_EQ(NOMBRE_FICHERO_WAV, String("261207/1510.wav"));
+    EXPECT_EQ(NOMBRE_FICHERO_RES, String("/261207/1430.res"));
+    EXPECT_FALSE(miSD.exists("261207/1510.res"));
+    registro(TIPO_RES, "RES,despues\r\n");
+    pasadas(1);
+    EXPECT_EQ(leer("261207/1430.res"), "RES,antes\r\nRES,despues\r\n");
+}
+
+TEST_F(GestionSd, MoreThanFiveEntriesBeforeTheSummaryFileMakeANewOne)
+{
+    TarjetaDePrueba tarjeta({"261207/0001.raw", "261207/0001.wav", "261207/0002.raw", "261207/0002.wav",
+                             "261207/0003.raw", "261207/0000.res"},
+                            64, "gestion_cinco.img", &banco.placa);
+    miSD.mkdir("261207/sub", true);  // a subdirectory counts as an entry too
+    arranque();
+    reloj(7, 12, 26, 16, 5);
+    pasadas();
+    std::string consola = banco.salida(1);
+    EXPECT_NE(consola.find("Directorio ya existe\r\n"), std::string::npos);
+    EXPECT_NE(consola.find("Fichero RES NO localizado.\r\n"), std::string::npos) << consola;
+    EXPECT_EQ(NOMBRE_FICHERO_RES, String("261207/1605.res"));
+    EXPECT_TRUE(miSD.exists("261207/1605.res"));
+
+    // Upper-case extension among the first five: found.
+    TarjetaDePrueba otra({"261208/0001.raw", "261208/0002.RES"}, 64, "gestion_mayus.img", &banco.placa);
+    arranque();
+    reloj(8, 12, 26, 9, 0);
+    pasadas();
+    EXPECT_EQ(NOMBRE_FICHERO_RES, String("/261208/0002.RES"));
+    EXPECT_EQ(ccreacion_nuevo_fichero[TIPO_RES], 2);
+}
+
+TEST_F(GestionSd, AFullCardMakesNoDirectoryAndLogsNothing)
+{
+    TarjetaDePrueba tarjeta({}, 16, "gestion_llena.img", &banco.placa);
+    // Every cluster taken in both tables.
+    uint8_t b[512];
+    ASSERT_TRUE(tarjeta.tarjeta().leer(0, b));
+    uint32_t vol = b[454] | b[455] << 8 | b[456] << 16 | (uint32_t)b[457] << 24;
+    ASSERT_TRUE(tarjeta.tarjeta().leer(vol, b));
+    uint32_t inicio = vol + (b[14] | b[15] << 8), por_fat = b[22] | b[23] << 8;
+    uint8_t lleno[512];
+    memset(lleno, 0xFF, sizeof lleno);
+    for (uint32_t i = 0; i < 2 * por_fat; i++) {
+        lleno[0] = i % por_fat == 0 ? 0xF8 : 0xFF;
+        ASSERT_TRUE(tarjeta.tarjeta().escribir(inicio + i, lleno));
+    }
+    arranque();
+    reloj(7, 12, 26, 14, 30);
+    pasadas();
+    std::string consola = banco.salida(1);
+    EXPECT_NE(consola.find("L\xEDmite m\xE1ximo de memoria SD superado.\r\n"), std::string::npos) << consola;
+    EXPECT_GE(CTE_PORCENTAJE_FULL_SD, 99);
+    EXPECT_EQ(ccreacion_nuevo_directorio, 0);
+    for (int k = 0; k < 3; k++) EXPECT_EQ(ccreacion_nuevo_fichero[k], 0) << k;
+    EXPECT_FALSE(miSD.exists("261207"));
+}
+
+TEST_F(GestionSd, TheRawFileOverTheLimitSwitchesWritingOff)
+{
+    TarjetaDePrueba tarjeta({}, 64, "gestion_tope.img", &banco.placa);
+    arranque();
+    reloj(7, 12, 26, 14, 30);
+    pasadas();
+    ContadorNumeroFicheros = 100;
+    ccreacion_nuevo_fichero[TIPO_RAW] = 3;
+    pasadas(2);
+    EXPECT_NE(banco.salida(1).find(
+                  "\t\t\t\t\t\t\t\t\t\t\t\t\t\t==> Prohibida la escritura en SD por N\xBA Ficheros superado:101\r\n"),
+              std::string::npos);
+    EXPECT_EQ(CTE_PERMITIR_ESCRITURA_SD, 0);
+    EXPECT_EQ(ContadorNumeroFicheros, 0);
+    // The service is now off whatever the states say.
+    registro(TIPO_RES, "RES,x\r\n");
+    pasadas(1);
+    EXPECT_EQ(cescritura_sd[TIPO_RES], 1);
+}
+
+TEST_F(GestionSd, AMissingCardIsTriedAgainAMinuteLater)
+{
+    TarjetaDePrueba tarjeta({}, 64, "gestion_retirada.img", &banco.placa);
+    tarjeta.tarjeta().retirar();
+    arranque();
+    reloj(7, 12, 26, 14, 30);
+    pasadas(1);
+    EXPECT_EQ(banco.salida(1), "SD no presente\r\n");
+    EXPECT_EQ(csegundos_retardo_gestion_sd, 60);
+    EXPECT_EQ(CTE_PORCENTAJE_FULL_SD, 112);
+    EXPECT_EQ(resSdOk, 0);
+    EXPECT_EQ(ctarjeta_sd_inicializada, 0);
+    // While the pause lasts the card is left alone.
+    tarjeta.tarjeta().insertar();
+    pasadas(3);
+    EXPECT_EQ(ctarjeta_sd_inicializada, 0);
+    csegundos_retardo_gestion_sd = 0;  // the minute is over
+    pasadas();
+    EXPECT_EQ(ctarjeta_sd_inicializada, 1);
+    // The no-card mark asks for a fresh measurement.
+    EXPECT_EQ(CTE_PORCENTAJE_FULL_SD, 0);
+    EXPECT_EQ(NOMBRE_FICHERO_RAW, String("261207/1430.raw"));
+}
+
+TEST_F(GestionSd, ARecordWhoseFileIsMissingIsDropped)
+{
+    TarjetaDePrueba tarjeta({}, 64, "gestion_falta.img", &banco.placa);
+    arranque();
+    reloj(7, 12, 26, 14, 30);
+    pasadas();
+    ASSERT_TRUE(miSD.remove("261207/1430.res"));
+    ContadorNumeroFicheros = 5;
+    banco.borrar_salidas();
+    registro(TIPO_RES, "RES,perdido\r\n");
+    pasadas(1);
+    EXPECT_EQ(cescritura_sd[TIPO_RES], 0);
+    EXPECT_EQ(ContadorNumeroFicheros, 5);
+    EXPECT_FALSE(miSD.exists("261207/1430.res"));
+    EXPECT_EQ(banco.salida(1).find("Guardando en"), std::string::npos);
+    EXPECT_FALSE(existe_fichero_sd(NOMBRE_FICHERO_RES));
+    EXPECT_FALSE(existe_fichero_sd(String("")));
+    EXPECT_TRUE(existe_fichero_sd(NOMBRE_FICHERO_RAW));
+}
+
+TEST_F(GestionSd, ANewDayClosesTheOpenFilesOfThePreviousOne)
+{
+    TarjetaDePrueba tarjeta({}, 64, "gestion_cambio_dia.img", &banco.placa);
+    arranque();
+    reloj(7, 12, 26, 23, 50);
+    pasadas();
+    registro(TIPO_RAW, "ultima muestra del dia\r\n");
+    pasadas(1);
+    registro(TIPO_WAV, "ultima ola del dia\r\n");
+    pasadas(1);
+    reloj(8, 12, 26, 0, 0);
+    ccreacion_nuevo_directorio = 1;
+    pasadas();
+    EXPECT_EQ(NOMBRE_FICHERO_RAW, String("261208/0000.raw"));
+    // A fresh look at the card: the old files hold their records and sizes.
+    miSD = SdFat();
+    ffichero_raw = File();
+    ffichero_wav = File();
+    ASSERT_TRUE(miSD.begin(SD_CHIP_SELECT_PIN, SD_SCK_MHZ(12)));
+    EXPECT_EQ(leer("261207/2350.raw"), "ultima muestra del dia\r\n");
+    EXPECT_EQ(leer("261207/2350.wav"), "ultima ola del dia\r\n");
+}
+
+TEST(NombresSd, TheHelpersStayWithinTheirArray)
+{
+    char nombre[8];
+    memset(nombre, 'x', sizeof nombre);
+    cbytes_nombre_fichero = 0;
+    inserto_variable(nombre, 261207, 6, sizeof nombre);
+    inserto_mensaje(nombre, "/demasiado_largo.raw", sizeof nombre);
+    EXPECT_EQ(cbytes_nombre_fichero, 7);
+    nombre[cbytes_nombre_fichero] = 0;
+    EXPECT_STREQ(nombre, "261207/");
+    cbytes_nombre_fichero = 0;
+    inserto_variable(nombre, 5, 2, sizeof nombre);
+    inserto_variable(nombre, 1234, 2, sizeof nombre);  // only the last digits fit the field
+    inserto_bytes(nombre, 0, sizeof nombre);
+    EXPECT_STREQ(nombre, "0534");
+}

@@ -1,0 +1,205 @@
+// The buoy's card after simulated deployments, read with the PC's own FAT
+// tools (fsck.fat, mdir, mtype) as the scientist reads it.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ayuda_escenarios.h"
+
+namespace {
+
+std::string salida_de(const std::string &orden, int *codigo = nullptr)
+{
+    std::string texto;
+    FILE *p = popen((orden + " 2>&1").c_str(), "r");
+    if (!p) return texto;
+    char b[4096];
+    size_t n;
+    while ((n = fread(b, 1, sizeof b, p)) > 0) texto.append(b, n);
+    int r = pclose(p);
+    if (codigo) *codigo = WIFEXITED(r) ? WEXITSTATUS(r) : -1;
+    return texto;
+}
+
+// The card image of a run and its first partition.
+struct Tarjeta {
+    std::string imagen;
+    std::string particion() const
+    {
+        std::ifstream f(imagen, std::ios::binary);
+        unsigned char mbr[512] = {};
+        f.read((char *)mbr, sizeof mbr);
+        unsigned long inicio = mbr[454] | mbr[455] << 8 | mbr[456] << 16 | (unsigned long)mbr[457] << 24;
+        return imagen + "@@" + std::to_string(inicio * 512);
+    }
+    std::string mtools(const std::string &orden, const std::string &ruta) const
+    {
+        return salida_de("MTOOLS_SKIP_CHECK=1 " + orden + " -i '" + particion() + "' '::" + ruta + "'");
+    }
+    std::string mdir(const std::string &ruta = "") const { return mtools("mdir -/", ruta); }
+    std::string mtype(const std::string &ruta) const { return mtools("mtype", ruta); }
+    // fsck.fat -n on the partition copied out: true when nothing is to repair.
+    bool limpia(std::string *informe) const
+    {
+        std::string vol = imagen + ".vol";
+        std::string p = particion();
+        std::string salto = p.substr(p.find("@@") + 2);
+        int r;
+        salida_de("dd if='" + imagen + "' of='" + vol + "' bs=512 skip=" + std::to_string(std::stoull(salto) / 512) +
+                      " conv=sparse status=none",
+                  &r);
+        if (r != 0) return false;
+        *informe = salida_de("fsck.fat -n '" + vol + "'", &r);
+        std::remove(vol.c_str());
+        return r == 0 && informe->find(" clusters") != std::string::npos;
+    }
+};
+
+std::vector<std::string> lineas(const std::string &texto)
+{
+    std::vector<std::string> v;
+    std::istringstream s(texto);
+    std::string l;
+    while (std::getline(s, l)) v.push_back(l);
+    return v;
+}
+
+// Raw records per second of the clock (fields 4 to 6: hour, minute, second).
+std::map<std::string, int> por_segundo(const std::vector<std::string> &raw)
+{
+    std::map<std::string, int> n;
+    for (const std::string &l : raw)
+        if (l.size() > 17) n[l.substr(9, 8)]++;
+    return n;
+}
+
+}  // namespace
+
+// Three days on one card: a night across midnight with a power cut in the
+// middle of an interval, then, after a recovery, a third day.
+TEST(RegistroSd, DeploymentOverThreeDaysLeavesAReadableCard)
+{
+    std::string c = carpeta_de_prueba("registro_sd_dias");
+    Tarjeta t{c + "/card.img"};
+    ASSERT_EQ(ejecutar_olas_sim("--duration 45m --card-size 64 --power-cut 10m --utc 2026-12-07T23:40:00Z --out " + c,
+                                c + "/noche"),
+              0);
+    std::string informe;
+    EXPECT_TRUE(t.limpia(&informe)) << informe;
+    std::string consola = leer_fichero(c + "/debug.txt");
+    ASSERT_EQ(ejecutar_olas_sim("--duration 25m --utc 2026-12-09T12:00:00Z --out " + c, c + "/dia3"), 0);
+    EXPECT_TRUE(t.limpia(&informe)) << informe;
+
+    std::string raiz = t.mtools("mdir", "");
+    for (const char *d : {"_sd", "261207", "261208", "261209"})
+        EXPECT_NE(raiz.find(std::string(d) + " "), std::string::npos) << raiz;
+    EXPECT_EQ(contar(raiz, "<DIR>"), 4u) << raiz;
+
+    // Before the cut: the interval from 23:40; after it the summary file of
+    // the day is found again and new raw and wave files are made.
+    std::string d7 = t.mdir("/261207");
+    for (const char *f : {"2340     raw", "2340     wav", "2340     res"})
+        EXPECT_NE(d7.find(f), std::string::npos) << d7;
+    EXPECT_EQ(contar(d7, " res "), 1u) << d7;
+    EXPECT_EQ(contar(d7, " raw "), contar(d7, " wav ")) << d7;
+    EXPECT_GE(contar(d7, " raw "), 2u) << d7;
+    EXPECT_NE(consola.find("Fichero RES localizado: /261207/2340.res"), std::string::npos);
+
+    // What the raw file of the cut interval held up to the last block stays.
+    std::vector<std::string> cortado = lineas(t.mtype("/261207/2340.raw"));
+    ASSERT_GT(cortado.size(), 5000u);
+    std::string ultima = cortado.back().substr(0, 14);
+    EXPECT_TRUE(ultima == "07,12,26,23,49" || ultima == "07,12,26,23,50") << cortado.back();
+    for (const std::string &l : cortado) ASSERT_EQ(contar(l, ","), 12u) << l;
+
+    // One summary record per interval: 23:40-00:00 on the first day, 00:00-00:20 on the second.
+    std::vector<std::string> res7 = lineas(t.mtype("/261207/2340.res"));
+    ASSERT_EQ(res7.size(), 1u);
+    EXPECT_EQ(res7[0].substr(0, 9), "07,12,26,");
+    std::vector<std::string> res8 = lineas(t.mtype("/261208/0000.res"));
+    ASSERT_EQ(res8.size(), 1u);
+    EXPECT_EQ(res8[0].substr(0, 15), "08,12,26,00,00,");
+    std::vector<std::string> res9 = lineas(t.mtype("/261209/1200.res"));
+    ASSERT_EQ(res9.size(), 1u);
+    EXPECT_EQ(res9[0].substr(0, 12), "09,12,26,12,");
+
+    // The whole interval 00:00-00:20 at 10 samples a second: one line per
+    // sample, every second full (a second of the buoy's clock now and then
+    // holds one sample less, as that clock runs a little fast).
+    std::vector<std::string> raw = lineas(t.mtype("/261208/0000.raw"));
+    EXPECT_GT(raw.size(), 11880u);
+    EXPECT_LT(raw.size(), 12020u);
+    std::map<std::string, int> n = por_segundo(raw);
+    int cortos = 0;
+    for (auto &s : n) {
+        if (s.first == n.begin()->first || s.first == n.rbegin()->first) continue;
+        EXPECT_LE(s.second, 10) << s.first;
+        EXPECT_GE(s.second, 9) << s.first;
+        if (s.second < 10) cortos++;
+    }
+    EXPECT_LT(cortos, 30);
+    std::string fin = n.rbegin()->first;
+    EXPECT_EQ(fin.substr(0, 5), "00,20") << fin;  // the interval is closed just after 00:20:00
+    EXPECT_LE(std::stoi(fin.substr(6)), 5) << fin;
+    // The wave file of that interval: "#OLA," records' data, one line per wave.
+    std::vector<std::string> olas = lineas(t.mtype("/261208/0000.wav"));
+    EXPECT_GT(olas.size(), 50u);
+    for (const std::string &l : olas) EXPECT_EQ(l.substr(0, 9), "08,12,26,") << l;
+    std::string d8 = t.mdir("/261208");
+    EXPECT_NE(d8.find("0020     raw"), std::string::npos) << d8;
+}
+
+// Formatting on command: the card is cleared, fsck.fat accepts it and the
+// buoy logs onto it again.
+TEST(RegistroSd, FormatOnCommandLeavesACardTheBuoyLogsOnto)
+{
+    std::string c = carpeta_de_prueba("registro_sd_formato");
+    Tarjeta t{c + "/card.img"};
+    std::ofstream(c + "/guion.tov") << "300 $TOV03,1,14\n";
+    ASSERT_EQ(ejecutar_olas_sim("--duration 9m --card-size 128 --utc 2026-12-07T14:30:00Z --tov-script " + c +
+                                    "/guion.tov --out " + c,
+                                c + "/formato"),
+              0);
+    std::string informe;
+    EXPECT_TRUE(t.limpia(&informe)) << informe;
+    std::string consola = leer_fichero(c + "/debug.txt");
+    size_t formato = consola.find("Format done\n");
+    ASSERT_NE(formato, std::string::npos);
+    EXPECT_NE(consola.find("Erase done\n"), std::string::npos);
+    EXPECT_NE(consola.find("SD inicializada", formato), std::string::npos);
+    EXPECT_NE(consola.find("Nuevo directorio creado: 261207", formato), std::string::npos);
+    // The files of before the format are gone; those made after it hold records.
+    std::string d = t.mdir("/261207");
+    EXPECT_EQ(d.find("1430     raw"), std::string::npos) << d;
+    EXPECT_NE(d.find("1435     raw"), std::string::npos) << d;
+    EXPECT_GT(lineas(t.mtype("/261207/1435.raw")).size(), 1000u);
+    EXPECT_EQ(t.mtype("/_sd/escritura_sd.txt").substr(0, 17), "Escritura sd ok: ");
+}
+
+// A card put in only after start-up: tried again once a minute, then logged onto.
+TEST(RegistroSd, ACardInsertedLateIsMountedAtTheNextMinuteRetry)
+{
+    std::string c = carpeta_de_prueba("registro_sd_tarde");
+    Tarjeta t{c + "/card.img"};
+    ASSERT_EQ(ejecutar_olas_sim("--duration 4m --card-size 64 --card-out 0s-90s --utc 2026-12-07T14:30:00Z --out " + c,
+                                c + "/tarde"),
+              0);
+    std::string consola = leer_fichero(c + "/debug.txt");
+    size_t montada = consola.find("SD inicializada");
+    ASSERT_NE(montada, std::string::npos);
+    EXPECT_EQ(contar(consola.substr(0, montada), "SD no presente\r\n"), 2u);
+    EXPECT_EQ(contar(consola, "SD no presente"), 2u);
+    // Mounted two minutes after start-up: the first files are named 14:32.
+    std::string d = t.mdir("/261207");
+    EXPECT_NE(d.find("1432     raw"), std::string::npos) << d;
+    EXPECT_NE(d.find("1432     res"), std::string::npos) << d;
+    std::string informe;
+    EXPECT_TRUE(t.limpia(&informe)) << informe;
+}
