@@ -260,7 +260,7 @@ TEST(RelojYUtc, UnDiaConOsciladorDe200ppm)
     // Without a correction the clock set once runs as the oscillator says:
     // 200 ppm fast, less 20.8 ppm of the 48001-count tick.
     std::string a = carpeta_de_prueba("reloj_libre");
-    ASSERT_EQ(ejecutar_olas_sim("--duration 1d --xtal-ppm 200 --no-sensor --gps log=" + captura_de_un_fix(a) +
+    ASSERT_EQ(ejecutar_olas_sim("--duration 1d --xtal-ppm 200 --no-sensor --no-card --gps log=" + captura_de_un_fix(a) +
                                 " --out " + a),
               0);
     nlohmann::json ja = leer_resumen(a);
@@ -271,7 +271,7 @@ TEST(RelojYUtc, UnDiaConOsciladorDe200ppm)
     // clock back to UTC, and the GPS comparison tunes the tick to the
     // oscillator: 48000 x (1 + 179.2 ppm).
     std::string b = carpeta_de_prueba("reloj_gps");
-    ASSERT_EQ(ejecutar_olas_sim("--duration 1d --xtal-ppm 200 --out " + b), 0);
+    ASSERT_EQ(ejecutar_olas_sim("--duration 1d --xtal-ppm 200 --no-card --out " + b), 0);
     nlohmann::json jb = leer_resumen(b);
     EXPECT_LE(std::fabs(jb["clock"]["offset_s"].get<double>()), 3.0);
     EXPECT_GE(contar(leer_fichero(b + "/debug.txt"), "Fecha capturada:"), 6u);
@@ -285,7 +285,7 @@ TEST(RelojYUtc, UnDiaConOsciladorDe200ppm)
 TEST(RelojYUtc, CorreccionContraElSensor)
 {
     std::string c = carpeta_de_prueba("reloj_sensor");
-    ASSERT_EQ(ejecutar_olas_sim("--duration 2h --xtal-ppm 200 --gps nofix --out " + c), 0);
+    ASSERT_EQ(ejecutar_olas_sim("--duration 2h --xtal-ppm 200 --gps nofix --no-card --out " + c), 0);
     nlohmann::json j = leer_resumen(c);
     int sensor = 0;
     for (const auto &k : j["clock"]["corrections"])
