@@ -105,4 +105,6 @@ void estado_inicial_muestras()
     cescritura_sd[0] = 0;
     for (auto &p : ibytes_a_escribir_sd) p = 0;
     icantidad_bytes_rx_sensor = 0;
+    // A clock never set, as at power-on.
+    csegundo_utc = cminuto_utc = chora_utc = cdia_utc = cmes_utc = cano_utc = 0;
 }
