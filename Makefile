@@ -28,6 +28,8 @@ build: deps $(BUILD)/CMakeCache.txt
 # The buoy on the built-in default scenario, its debug console echoed here.
 run: build
 	./$(BUILD)/olas-sim --out out --duration 30m --echo-console --tov-script simulador/escenarios/defecto.tov
+	@echo; echo "== what the buoy sent on the telemetry link (out/telemetry.txt), decoded =="
+	@/usr/bin/python3 herramientas/tov03 decode out/telemetry.txt
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
