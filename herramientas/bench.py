@@ -77,7 +77,7 @@ def instrucciones(sim, segundos):
                 if "/%s/" % mod in fichero and "/tests/" not in fichero:
                     por_modulo[mod] += ir
                     break
-        epocas = resumen.get("sensor_epochs_sent") or resumen.get("epochs_sent") or 0
+        epocas = resumen.get("sensor", {}).get("epochs_sent", 0)
         total = sum(por_modulo.values())
         res = {"simulated_s": resumen["virtual_seconds"], "epochs": epocas, "firmware_instructions": total,
                "by_module": por_modulo}
