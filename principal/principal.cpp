@@ -23,12 +23,8 @@
 #define FUSIBLE_0 0xDAE0C7FAu
 #define FUSIBLE_1 0xFFFFFC5Du
 
-static void modos_pines()
+static void modos_entradas()
 {
-    pinMode(17, OUTPUT);
-    pinMode(35, OUTPUT);
-    pinMode(32, OUTPUT);
-    pinMode(33, OUTPUT);
     pinMode(21, INPUT);
     pinMode(15, INPUT);
     pinMode(20, INPUT);
@@ -37,6 +33,15 @@ static void modos_pines()
     pinMode(41, INPUT_PULLUP);
     pinMode(42, INPUT_PULLUP);
     pinMode(28, INPUT_PULLUP);
+}
+
+static void modos_pines()
+{
+    pinMode(17, OUTPUT);
+    pinMode(35, OUTPUT);
+    pinMode(32, OUTPUT);
+    pinMode(33, OUTPUT);
+    modos_entradas();
 }
 
 // Fuses: 8 kB boot protection, brown-out reset at level 7 and the hardware
@@ -81,14 +86,7 @@ extern "C" void setup(void)
     digitalWrite(35, LOW);
     digitalWrite(32, HIGH);
     digitalWrite(33, HIGH);
-    pinMode(21, INPUT);
-    pinMode(15, INPUT);
-    pinMode(20, INPUT);
-    pinMode(39, INPUT_PULLUP);
-    pinMode(40, INPUT_PULLUP);
-    pinMode(41, INPUT_PULLUP);
-    pinMode(42, INPUT_PULLUP);
-    pinMode(28, INPUT_PULLUP);
+    modos_entradas();
 
     revision_fila_usuario_nvm();
 

@@ -6,17 +6,12 @@
 
 #include "declaraciones/declaraciones.h"
 #include "modulo_gps/modulo_gps.h"
+#include "plataforma/fuzz/placa_fuzz.h"
 #include "plataforma/host/placa_host.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t n)
 {
-    static placa::Placa *p = [] {
-        auto *nueva = new placa::Placa();
-        placa::instalar(nueva);
-        for (int i = 0; i < placa::NUM_PUERTOS; i++) nueva->uart_begin(i, i == 3 ? 9600 : 115200);
-        return nueva;
-    }();
-    (void)p;
+    placa_para_fuzz();
     if (n == 0) return 0;
     cextraigo_gps = datos[0] & 1;
     CTE_AJUSTE_RELOJ = (datos[0] >> 1) & 1;

@@ -3,19 +3,14 @@
 #include <cstring>
 
 #include "declaraciones/declaraciones.h"
+#include "plataforma/fuzz/placa_fuzz.h"
 #include "plataforma/host/placa_host.h"
 #include "sensor/sensor.h"
 #include "waves/waves.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t n)
 {
-    static placa::Placa *p = [] {
-        auto *nueva = new placa::Placa();
-        placa::instalar(nueva);
-        for (int i = 0; i < placa::NUM_PUERTOS; i++) nueva->uart_begin(i, i == 3 ? 9600 : 115200);
-        return nueva;
-    }();
-    (void)p;
+    placa_para_fuzz();
     if (n == 0) return 0;
     // The first byte picks the switches that change what the decoder prints.
     cdebug_sensor = datos[0] & 1;

@@ -4,19 +4,14 @@
 #include <cstring>
 
 #include "declaraciones/declaraciones.h"
+#include "plataforma/fuzz/placa_fuzz.h"
 #include "plataforma/host/placa_host.h"
 #include "tov03/tov03.h"
 #include "waves/waves.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *datos, size_t n)
 {
-    static placa::Placa *p = [] {
-        auto *nueva = new placa::Placa();
-        placa::instalar(nueva);
-        for (int i = 0; i < placa::NUM_PUERTOS; i++) nueva->uart_begin(i, i == 3 ? 9600 : 115200);
-        return nueva;
-    }();
-    (void)p;
+    placa_para_fuzz();
     if (n > TAM_TRAMA_TOV03) n = TAM_TRAMA_TOV03;
     std::memcpy(ctrama_rx_tov03, datos, n);
     ccantidad_bytes_rx_tov03 = (uint8_t)n;
