@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """A month at sea (make soak): the simulated buoy deployed for DAYS days, one
-olas-sim run per stretch of SEGMENT hours on the same EEPROM and SD card, the
+olas-sim run per stretch of SEGMENT hours (12 by default) on the same EEPROM and SD card, the
 world's UTC going on from one stretch to the next. The sea changes with every
 stretch (calm spells long enough for the no-wave reset, storms up to the height
 limit), the oscillator is 150 ppm off, and faults come at seeded random times:
@@ -149,7 +149,7 @@ def desplazamiento_particion(imagen):
 # clusters already taken in the FAT that no directory entry reached yet. FAT
 # has no journal, so a cut in the middle of an append leaves them; they hold
 # nothing any file refers to, and no file is damaged.
-RE_FSCK_CORTES = re.compile(r"^(Reclaimed \d+ unused clusters.*|Free cluster summary wrong.*|  Auto-correcting\.|"
+RE_FSCK_CORTES = re.compile(r"^(Reclaimed \d+ unused clusters?.*|Free cluster summary wrong.*|  Auto-correcting\.|"
                             r"Leaving filesystem unchanged\.|fsck\.fat .*|.*: \d+ files, \d+/\d+ clusters|)$")
 
 
@@ -200,7 +200,9 @@ def tamano_estatico():
 def main():
     p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("--days", type=float, default=30)
-    p.add_argument("--segment-hours", type=float, default=6)
+    # A stretch is one boot: long enough for the clock-rate correction to
+    # reach its GPS comparison (the third fix after a start, up to 8 h).
+    p.add_argument("--segment-hours", type=float, default=12)
     p.add_argument("--seed", type=int, default=1)
     p.add_argument("--sim", default=os.path.join(RAIZ, "build", "olas-sim"))
     p.add_argument("--out", default=os.path.join(RAIZ, "build", "soak"))
@@ -217,7 +219,7 @@ def main():
     for t in tramos:
         carpeta = os.path.join(a.out, "tramo%03d" % t.n)
         args = [a.sim, "--no-progress", "--out", carpeta, "--eeprom", eeprom, "--card", tarjeta,
-                "--card-size", "1024", "--utc", utc_texto(t.inicio), "--duration", "%gh" % t.horas,
+                "--card-size", "4096", "--utc", utc_texto(t.inicio), "--duration", "%gh" % t.horas,
                 "--xtal-ppm", "150"] + t.args
         r = subprocess.run(args, capture_output=True, text=True)
         if r.returncode != 0:
@@ -257,7 +259,7 @@ def main():
     # The card.
     if os.path.exists(tarjeta):
         limpio, salida = fsck_limpio(tarjeta)
-        perdidos = sum(int(x) for x in re.findall(r"Reclaimed (\d+) unused clusters", salida))
+        perdidos = sum(int(x) for x in re.findall(r"Reclaimed (\d+) unused clusters?", salida))
         solo_cortes = all(RE_FSCK_CORTES.match(l) for l in salida.splitlines())
         hubo_cortes = any(t.cortes or t.fuera for t, _, _, _ in resultados)
         fila("card passes fsck.fat -n", limpio or (solo_cortes and hubo_cortes),
