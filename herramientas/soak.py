@@ -283,7 +283,9 @@ def main():
         for t, r, d, tele in resultados:
             if t.tormenta or r.get("sd_card", {}).get("present") is False:
                 continue
-            excluir = [(c - 90, c + 90) for c in t.cortes] + [(x - 90, y + 90) for x, y in t.fuera]
+            # A card pulled out after its mount is not mounted again before the
+            # next start: the rest of the stretch logs nothing.
+            excluir = [(c - 90, c + 90) for c in t.cortes] + [(x - 90, 1e12) for x, _ in t.fuera]
             excluir.append((t.horas * 3600 - 90, 1e12))
             for m in RE_RES_TELE.finditer(tele):
                 campos = m.group(1).split(",")
