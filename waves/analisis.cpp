@@ -18,16 +18,6 @@ uint8_t CTE_METODO_DIRECCION_DEFINITIVA = 0;
 // A file of the card: an empty path means no file.
 bool existe_fichero_sd(const String &nombre) { return existe_fichero_tarjeta(nombre); }
 
-#define COPIAR_VECTOR(destino, origen) \
-    do {                               \
-        destino##_0 = origen##_0;      \
-        destino##_1 = origen##_1;      \
-        destino##_2 = origen##_2;      \
-        destino##_3 = origen##_3;      \
-        destino##_4 = origen##_4;      \
-        destino##_5 = origen##_5;      \
-    } while (0)
-
 #define BORRAR_VECTOR(v) \
     do {                 \
         v##_0 = -1;      \

@@ -121,16 +121,6 @@ static uint32_t distancia_tiempos(int32_t a, int32_t b)
 
 static int tiempo_ausente(int32_t t) { return t == TIEMPO_NO_RECIBIDO || t == 0; }
 
-#define COPIAR_VECTOR(destino, origen) \
-    do {                               \
-        destino##_0 = origen##_0;      \
-        destino##_1 = origen##_1;      \
-        destino##_2 = origen##_2;      \
-        destino##_3 = origen##_3;      \
-        destino##_4 = origen##_4;      \
-        destino##_5 = origen##_5;      \
-    } while (0)
-
 #define ASIGNAR_MUESTRA(v, indice)   \
     do {                             \
         v##_0 = (indice);            \

@@ -15,6 +15,17 @@
     extern float v##_4;            \
     extern float v##_5
 
+// Copies all six components of one VectorMuestra into another.
+#define COPIAR_VECTOR(destino, origen) \
+    do {                               \
+        destino##_0 = origen##_0;      \
+        destino##_1 = origen##_1;      \
+        destino##_2 = origen##_2;      \
+        destino##_3 = origen##_3;      \
+        destino##_4 = origen##_4;      \
+        destino##_5 = origen##_5;      \
+    } while (0)
+
 // The window, oldest to newest; index 0 marks an empty slot.
 DECLARAR_VECTOR_MUESTRA(TernaDatos_pos1);
 DECLARAR_VECTOR_MUESTRA(TernaDatos_pos2);

@@ -2,6 +2,8 @@
 // tools (fsck.fat, mdir, mtype), as a scientist would read the buoy's card.
 #include <gtest/gtest.h>
 
+#include "plataforma/tests/salida_orden.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -17,19 +19,6 @@
 void copiar_volumen(const std::string &origen, const std::string &destino, uint64_t desde);
 
 namespace {
-
-std::string salida_de(const std::string &orden, int *codigo = nullptr)
-{
-    std::string texto;
-    FILE *p = popen((orden + " 2>&1").c_str(), "r");
-    if (!p) return texto;
-    char b[4096];
-    size_t n;
-    while ((n = fread(b, 1, sizeof b, p)) > 0) texto.append(b, n);
-    int r = pclose(p);
-    if (codigo) *codigo = WIFEXITED(r) ? WEXITSTATUS(r) : -1;
-    return texto;
-}
 
 std::string ruta_prueba(const std::string &nombre)
 {

@@ -2,6 +2,8 @@
 // tools (fsck.fat, mdir, mtype) as the scientist reads it.
 #include <gtest/gtest.h>
 
+#include "plataforma/tests/salida_orden.h"
+
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -14,19 +16,6 @@
 #include "ayuda_escenarios.h"
 
 namespace {
-
-std::string salida_de(const std::string &orden, int *codigo = nullptr)
-{
-    std::string texto;
-    FILE *p = popen((orden + " 2>&1").c_str(), "r");
-    if (!p) return texto;
-    char b[4096];
-    size_t n;
-    while ((n = fread(b, 1, sizeof b, p)) > 0) texto.append(b, n);
-    int r = pclose(p);
-    if (codigo) *codigo = WIFEXITED(r) ? WEXITSTATUS(r) : -1;
-    return texto;
-}
 
 // The card image of a run and its first partition.
 struct Tarjeta {
