@@ -122,8 +122,25 @@ void comparacion_con_gps()
                 csegundo_gps_anterior);
 }
 
+// Processing time (ms) of the sample the measurement started on.
+uint32_t ms_inicio_medida = 0;
+
+// A start requested while the loop was busy (a GPS burst holds it for a fifth
+// of a second) falls on a sample that waited in the port, stamped long before
+// the count began, and the whole wait would count as drift. During the first
+// second a sample that reached us sooner after its stamp than the starting one
+// (by more than the loop's own jitter) takes the start over.
+bool muestra_mas_reciente_que_inicio()
+{
+    int32_t sensor_us = (int32_t)((uint32_t)TernaTiempos1 - (uint32_t)Tiempo_SBG_Ini);
+    if (sensor_us <= 0) return false;
+    int32_t procesado_ms = (int32_t)(millis() - ms_inicio_medida);
+    return sensor_us / 1000 - procesado_ms > 10;
+}
+
 void inicio_medida_sensor()
 {
+    ms_inicio_medida = millis();
     Tiempo_Revision_Hora_GPS = 0;
     Tiempo_Capturar_Hora_Inicial = 0;
     Tiempo_SBG_Ini = TernaTiempos1;
@@ -180,5 +197,9 @@ void Correccion_Reloj_porWaves()
     }
     // One read of the count shared with the tick: the value read is the one kept.
     int32_t cuenta = CONT_TIEMPO_MICRO_ACUMULADO;
-    if (cuenta > 600) fin_medida_sensor(cuenta);
+    if (cuenta > 600) {
+        fin_medida_sensor(cuenta);
+    } else if (cuenta >= 0 && cuenta < 10 && muestra_mas_reciente_que_inicio()) {
+        inicio_medida_sensor();
+    }
 }

@@ -168,7 +168,8 @@ void SensorMovimiento::actuar(uint64_t ciclo)
 void SensorMovimiento::enviar_epoca()
 {
     int64_t t_us = inicio_us_ + (int64_t)epoca_ * periodo_us_;
-    uint32_t sello = (uint32_t)(c_.reloj_inicial_us + (uint64_t)t_us);
+    int64_t cuenta_us = t_us + (int64_t)std::llround((double)t_us * c_.reloj_ppm * 1e-6);
+    uint32_t sello = (uint32_t)(c_.reloj_inicial_us + (uint64_t)cuenta_us);
     Mar::Estado e = mar_->en((double)t_us / 1e6);
     float heave = (float)(-e.elevacion);  // the sensor's heave is positive down
     float vn = (float)e.vn, ve = (float)e.ve, yaw = (float)e.yaw;
@@ -277,6 +278,7 @@ public:
         app.add_option("--sensor-truth", c_.verdad, "write the true values of every epoch to FILE (CSV)");
         app.add_option("--sensor-clock-start", c_.reloj_inicial_us,
                        "sensor's microsecond counter at virtual time 0 (wraps at 2^32)");
+        app.add_option("--sensor-clock-ppm", c_.reloj_ppm, "the sensor's microsecond counter runs this many ppm fast");
         app.add_option("--sensor-corrupt", c_.p_corrupto, "probability that a frame has one bit flipped");
         app.add_option("--sensor-drop", c_.p_perdida, "probability that a frame is not sent");
         app.add_option("--sensor-second-nav", c_.p_segunda_nav, "probability of a second EKF navigation log");

@@ -267,15 +267,28 @@ TEST(RelojYUtc, UnDiaConOsciladorDe200ppm)
     ASSERT_FALSE(ja["clock"]["offset_s"].is_null());
     double esperado = (200.0 - 1e6 / 48001.0) * 1e-6 * 86397.0;
     EXPECT_NEAR(ja["clock"]["offset_s"].get<double>(), esperado, 1.5);
-    // With the receiver and the sensor, every resynchronisation pulls the
-    // clock back to UTC, and the GPS comparison tunes the tick to the
-    // oscillator: 48000 x (1 + 179.2 ppm).
+    // With the receiver and the sensor, the measurement against the sensor
+    // (restarted by the first fix, when the loop has just been held up by the
+    // GPS burst) sets the tick within its resolution of one sample in a
+    // minute, and every resynchronisation pulls the clock back to UTC.
+    const double ideal = 48000.0 * (1.0 + 179.2e-6);
     std::string b = carpeta_de_prueba("reloj_gps");
     ASSERT_EQ(ejecutar_olas_sim("--duration 1d --xtal-ppm 200 --no-card --out " + b), 0);
     nlohmann::json jb = leer_resumen(b);
     EXPECT_LE(std::fabs(jb["clock"]["offset_s"].get<double>()), 3.0);
     EXPECT_GE(contar(leer_fichero(b + "/debug.txt"), "Fecha capturada:"), 6u);
-    EXPECT_NEAR(jb["clock"]["tick_period_counts"].get<double>(), 48000.0 * (1.0 + 179.2e-6), 6.0);
+    ASSERT_FALSE(jb["clock"]["corrections"].empty());
+    EXPECT_EQ(jb["clock"]["corrections"][0]["kind"], "sensor");
+    EXPECT_NEAR(jb["clock"]["corrections"][0]["period"].get<double>(), ideal, 48000.0 * 1700e-6);
+    // A sensor whose own counter runs 3000 ppm fast misleads that first
+    // measurement; the GPS comparison finds more than 15 s between two fixes
+    // and tunes the tick to the oscillator.
+    std::string c = carpeta_de_prueba("reloj_gps_sensor_rapido");
+    ASSERT_EQ(ejecutar_olas_sim("--duration 12h --xtal-ppm 200 --sensor-clock-ppm 3000 --no-card --out " + c), 0);
+    nlohmann::json jc = leer_resumen(c);
+    EXPECT_LT(jc["clock"]["corrections"][0]["period"].get<double>(), ideal - 48000.0 * 2000e-6);
+    EXPECT_NEAR(jc["clock"]["tick_period_counts"].get<double>(), ideal, 6.0);
+    EXPECT_LE(std::fabs(jc["clock"]["offset_s"].get<double>()), 3.0);
 }
 
 // The measurement against the sensor's time stamps after start-up: a count

@@ -120,20 +120,21 @@ TEST(RegistroSd, DeploymentOverThreeDaysLeavesAReadableCard)
     EXPECT_EQ(res9[0].substr(0, 12), "09,12,26,12,");
 
     // The whole interval 00:00-00:20 at 10 samples a second: one line per
-    // sample, every second full (a second of the buoy's clock now and then
-    // holds one sample less, as that clock runs a little fast).
+    // sample, every second full. A second of the buoy's clock now and then
+    // holds one sample more or less: the clock keeps its own pace between GPS
+    // settings, and a setting moves it by a fraction of a second.
     std::vector<std::string> raw = lineas(t.mtype("/261208/0000.raw"));
     EXPECT_GT(raw.size(), 11880u);
-    EXPECT_LT(raw.size(), 12020u);
+    EXPECT_LT(raw.size(), 12060u);  // closed within 5 s of 00:20:00
     std::map<std::string, int> n = por_segundo(raw);
-    int cortos = 0;
+    int desiguales = 0;
     for (auto &s : n) {
         if (s.first == n.begin()->first || s.first == n.rbegin()->first) continue;
-        EXPECT_LE(s.second, 10) << s.first;
+        EXPECT_LE(s.second, 11) << s.first;
         EXPECT_GE(s.second, 9) << s.first;
-        if (s.second < 10) cortos++;
+        if (s.second != 10) desiguales++;
     }
-    EXPECT_LT(cortos, 30);
+    EXPECT_LT(desiguales, 30);
     std::string fin = n.rbegin()->first;
     EXPECT_EQ(fin.substr(0, 5), "00,20") << fin;  // the interval is closed just after 00:20:00
     EXPECT_LE(std::stoi(fin.substr(6)), 5) << fin;
