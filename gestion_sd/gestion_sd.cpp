@@ -110,6 +110,23 @@ bool existe_fichero_tarjeta(const String &ruta)
 
 static bool existe(const String &ruta) { return existe_fichero_tarjeta(ruta); }
 
+// After a card operation failed: a card that no longer answers (pulled out,
+// or put back and not started again, which a card needs after losing power)
+// is started anew by the SD service, as at power-up, and from then on every
+// minute until it answers. The handles of the lost card are dropped without
+// a write: what they would write belongs to the old card's blocks. A card that
+// answers but refuses the write (full, worn) is left as it is.
+void comprobar_tarjeta_tras_fallo()
+{
+    if (ctarjeta_sd_inicializada == 0 || miSD.card()->cardSize() != 0) return;
+    ffichero_raw = File();
+    ffichero_wav = File();
+    ffichero_res = File();
+    ruta_raw_abierta = "";
+    ruta_wav_abierta = "";
+    ctarjeta_sd_inicializada = 0;
+}
+
 // New and written entries are dated from the internal clock once it has been
 // set; before that the card's fixed date stands.
 static void fecha_hora_reloj(uint16_t *fecha, uint16_t *hora)
@@ -253,6 +270,7 @@ void creacion_nuevo_directorio()
     if (ocupado < CTE_LIMITE_MAX_USO_SD) {
         if (!miSD.mkdir(Sdirectorio.c_str(), true)) {
             traza_linea("Error creando directorio.");
+            comprobar_tarjeta_tras_fallo();
             return;
         }
         traza("Nuevo directorio creado: ");
@@ -321,6 +339,7 @@ void creacion_nuevo_fichero(uint8_t ctipo)
     String *ruta = ctipo == TIPO_RAW ? &NOMBRE_FICHERO_RAW : ctipo == TIPO_WAV ? &NOMBRE_FICHERO_WAV : &NOMBRE_FICHERO_RES;
     if (!existe_dir || !es_directorio) {
         *ruta = "";
+        comprobar_tarjeta_tras_fallo();
         return;
     }
     String nombre = Sdirectorio + parte_fichero(ctipo == TIPO_RAW ? m_raw : ctipo == TIPO_WAV ? m_wav : m_res);
@@ -350,9 +369,11 @@ void creacion_nuevo_fichero(uint8_t ctipo)
         if (miSD.exists(nombre.c_str())) ffichero_res.close();
         ccreacion_nuevo_fichero[TIPO_RES] = 2;
     }
-    if (miSD.exists(nombre.c_str())) traza("- ");
+    bool creado = miSD.exists(nombre.c_str());
+    if (creado) traza("- ");
     traza("Nuevo fichero creado:");
     Serial1.println(nombre);
+    if (!creado) comprobar_tarjeta_tras_fallo();
 }
 
 // ---------------------------------------------------------------- main-loop writes
@@ -379,8 +400,9 @@ static void anadir_registro(uint8_t ctipo, File *f)
 {
     if (!f->isOpen()) return;
     uint32_t bloque = f->curPosition() / 512;
-    f->write(buffer_de(ctipo), longitud_de(ctipo));
-    if (f->curPosition() / 512 != bloque) f->sync();
+    bool escrito = f->write(buffer_de(ctipo), longitud_de(ctipo)) == longitud_de(ctipo);
+    if (escrito && f->curPosition() / 512 != bloque) escrito = f->sync();
+    if (!escrito) comprobar_tarjeta_tras_fallo();
 }
 
 void cierre_fichero_intervalo(uint8_t ctipo)
@@ -388,30 +410,38 @@ void cierre_fichero_intervalo(uint8_t ctipo)
     if (ctipo > TIPO_WAV) return;
     if (!existe(ruta_de(ctipo))) return;
     File *f = manejador(ctipo);
+    bool escrito = true;
     if (cescritura_sd[ctipo] == 1) {
-        if (f->isOpen()) f->write(buffer_de(ctipo), longitud_de(ctipo));
+        if (f->isOpen()) escrito = f->write(buffer_de(ctipo), longitud_de(ctipo)) == longitud_de(ctipo);
         cescritura_sd[ctipo] = 0;
     }
-    f->close();
+    bool abierto = f->isOpen();
+    if (!f->close() && abierto) escrito = false;
     traza_linea(ctipo == TIPO_RAW ? "Fichero RAW cerrado" : "Fichero WAV cerrado");
+    if (!escrito) comprobar_tarjeta_tras_fallo();
 }
 
 void escritura_registro_fichero(uint8_t ctipo)
 {
     if (ctipo > TIPO_RES) return;
-    if (!existe(ruta_de(ctipo))) return;
+    if (!existe(ruta_de(ctipo))) {
+        if (ruta_de(ctipo).length() != 0) comprobar_tarjeta_tras_fallo();
+        return;
+    }
     if (ctipo != TIPO_RES) {
         anadir_registro(ctipo, manejador(ctipo));
         return;
     }
     if (ffichero_res.isOpen()) ffichero_res.close();
+    bool escrito = false;
     if (ffichero_res.open(&miSD, NOMBRE_FICHERO_RES.c_str(), FLAGS_FICHERO_DATOS)) {
-        ffichero_res.write(cbuffer_res, longitud_de(TIPO_RES));
-        ffichero_res.close();
+        escrito = ffichero_res.write(cbuffer_res, longitud_de(TIPO_RES)) == longitud_de(TIPO_RES);
+        escrito = ffichero_res.close() && escrito;
     }
     traza("Guardando en: ");
     Serial1.println(NOMBRE_FICHERO_RES);
     if (lectura_variable_contador_Ficheros() < ContadorNumeroFicheros)
         escritura_variable_contador_Ficheros(ContadorNumeroFicheros);
     ContadorNumeroFicheros = 0;
+    if (!escrito) comprobar_tarjeta_tras_fallo();
 }

@@ -30,6 +30,9 @@ void creacion_nuevo_fichero(uint8_t ctipo);
 // file with its pending record, and the append of a pending record of kind k.
 void cierre_fichero_intervalo(uint8_t ctipo);
 void escritura_registro_fichero(uint8_t ctipo);
+// A card that stopped answering after a failed operation is started again by
+// the SD service (see gestion_sd.cpp).
+void comprobar_tarjeta_tras_fallo();
 
 // Name building at pctrama[cbytes_nombre_fichero]; each call advances the
 // position. tam is the size of the array: characters that would not leave

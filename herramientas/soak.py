@@ -283,9 +283,10 @@ def main():
         for t, r, d, tele in resultados:
             if t.tormenta or r.get("sd_card", {}).get("present") is False:
                 continue
-            # A card pulled out after its mount is not mounted again before the
-            # next start: the rest of the stretch logs nothing.
-            excluir = [(c - 90, c + 90) for c in t.cortes] + [(x - 90, 1e12) for x, _ in t.fuera]
+            # A card pulled out is found missing at the next write and started
+            # again once a minute until it is back; the interval that ends in
+            # that time has nowhere to go.
+            excluir = [(c - 90, c + 90) for c in t.cortes] + [(x - 90, y + 150) for x, y in t.fuera]
             excluir.append((t.horas * 3600 - 90, 1e12))
             for m in RE_RES_TELE.finditer(tele):
                 campos = m.group(1).split(",")

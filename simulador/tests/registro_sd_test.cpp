@@ -193,3 +193,39 @@ TEST(RegistroSd, ACardInsertedLateIsMountedAtTheNextMinuteRetry)
     std::string informe;
     EXPECT_TRUE(t.limpia(&informe)) << informe;
 }
+
+// A card pulled out in the middle of an interval and put back three minutes
+// later: the failed writes show that it no longer answers, it is started
+// again once a minute until it is back, and logging goes on with new files
+// and the day's summary file found again.
+TEST(RegistroSd, ACardPutBackIsStartedAgainAndLoggedOnto)
+{
+    std::string c = carpeta_de_prueba("registro_sd_vuelta");
+    Tarjeta t{c + "/card.img"};
+    ASSERT_EQ(ejecutar_olas_sim("--duration 45m --card-size 64 --card-out 8m-11m --utc 2026-12-07T14:30:00Z --out " + c,
+                                c + "/vuelta"),
+              0);
+    std::string consola = leer_fichero(c + "/debug.txt");
+    size_t primera = consola.find("SD inicializada");
+    ASSERT_NE(primera, std::string::npos);
+    size_t perdida = consola.find("SD no presente", primera);
+    ASSERT_NE(perdida, std::string::npos);
+    size_t segunda = consola.find("SD inicializada", perdida);
+    ASSERT_NE(segunda, std::string::npos);
+    // Tried once a minute while out: at most four attempts for three minutes.
+    size_t intentos = contar(consola.substr(perdida, segunda - perdida), "SD no presente");
+    EXPECT_GE(intentos, 3u);
+    EXPECT_LE(intentos, 4u);
+    EXPECT_NE(consola.find("Fichero RES localizado: /261207/1430.res", segunda), std::string::npos);
+    std::string d = t.mdir("/261207");
+    EXPECT_NE(d.find("1430     raw"), std::string::npos) << d;
+    EXPECT_NE(d.find("1441     raw"), std::string::npos) << d;
+    EXPECT_NE(d.find("1500     raw"), std::string::npos) << d;
+    // The interval that ended while the card was out is lost; the next one is on the card.
+    std::vector<std::string> res = lineas(t.mtype("/261207/1430.res"));
+    ASSERT_EQ(res.size(), 1u);
+    EXPECT_EQ(res[0].substr(0, 15), "07,12,26,14,40,") << res[0];
+    EXPECT_GT(lineas(t.mtype("/261207/1441.raw")).size(), 10000u);
+    std::string informe;
+    EXPECT_TRUE(t.limpia(&informe)) << informe;
+}
