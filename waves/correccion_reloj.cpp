@@ -122,25 +122,38 @@ void comparacion_con_gps()
                 csegundo_gps_anterior);
 }
 
-// Processing time (ms) of the sample the measurement started on.
-uint32_t ms_inicio_medida = 0;
+// Both ends of the measurement must fall on samples that reached us as soon
+// after their stamps as any: a sample that waited in the port behind a busy
+// loop (a GPS burst holds it for a fifth of a second, a card write for a
+// while) carries a stamp from before the moment it is counted at, and the
+// whole wait would count as drift. So the start moves on to the next sample
+// when that one came sooner after its stamp (by more than the loop's own
+// jitter), and the end is held for one sample and moved on in the same way.
+// Comparing two samples one tenth of a second apart, the oscillator's own
+// error is far below that jitter.
+const int32_t JITTER_BUCLE_MS = 10;
 
-// A start requested while the loop was busy (a GPS burst holds it for a fifth
-// of a second) falls on a sample that waited in the port, stamped long before
-// the count began, and the whole wait would count as drift. During the first
-// second a sample that reached us sooner after its stamp than the starting one
-// (by more than the loop's own jitter) takes the start over.
-bool muestra_mas_reciente_que_inicio()
+// Processing time (ms) of the sample the measurement started on, and the end
+// held for one more sample (count -1: none held).
+uint32_t ms_inicio_medida = 0;
+int32_t cuenta_fin_medida = -1;
+int32_t sello_fin_medida = 0;
+uint32_t ms_fin_medida = 0;
+
+// Whether the current sample waited less after its stamp than the sample of
+// the given stamp, processed at the given time.
+bool muestra_mas_reciente_que(int32_t sello, uint32_t ms)
 {
-    int32_t sensor_us = (int32_t)((uint32_t)TernaTiempos1 - (uint32_t)Tiempo_SBG_Ini);
+    int32_t sensor_us = (int32_t)((uint32_t)TernaTiempos1 - (uint32_t)sello);
     if (sensor_us <= 0) return false;
-    int32_t procesado_ms = (int32_t)(millis() - ms_inicio_medida);
-    return sensor_us / 1000 - procesado_ms > 10;
+    int32_t procesado_ms = (int32_t)(millis() - ms);
+    return sensor_us / 1000 - procesado_ms > JITTER_BUCLE_MS;
 }
 
 void inicio_medida_sensor()
 {
     ms_inicio_medida = millis();
+    cuenta_fin_medida = -1;
     Tiempo_Revision_Hora_GPS = 0;
     Tiempo_Capturar_Hora_Inicial = 0;
     Tiempo_SBG_Ini = TernaTiempos1;
@@ -149,10 +162,18 @@ void inicio_medida_sensor()
     Serial1.println((long)Tiempo_SBG_Ini);
 }
 
-void fin_medida_sensor(int32_t cuenta)
+void retener_fin_medida(int32_t cuenta)
 {
+    cuenta_fin_medida = cuenta;
+    sello_fin_medida = TernaTiempos1;
+    ms_fin_medida = millis();
+}
+
+void fin_medida_sensor(int32_t cuenta, int32_t sello)
+{
+    cuenta_fin_medida = -1;
     CONT_TIEMPO_MICRO_FINAL = (uint32_t)cuenta;
-    Tiempo_SBG_Fin = TernaTiempos1;
+    Tiempo_SBG_Fin = sello;
     CONT_TIEMPO_MICRO_ACUMULADO = -1;
     Tiempo_SBG_Diferencia = (int32_t)Diferencia_Timespan(Tiempo_SBG_Ini, Tiempo_SBG_Fin);
     Serial1.print("TIEMPOS SBG: ");
@@ -197,9 +218,14 @@ void Correccion_Reloj_porWaves()
     }
     // One read of the count shared with the tick: the value read is the one kept.
     int32_t cuenta = CONT_TIEMPO_MICRO_ACUMULADO;
-    if (cuenta > 600) {
-        fin_medida_sensor(cuenta);
-    } else if (cuenta >= 0 && cuenta < 10 && muestra_mas_reciente_que_inicio()) {
+    if (cuenta_fin_medida >= 0) {
+        if (muestra_mas_reciente_que(sello_fin_medida, ms_fin_medida))
+            retener_fin_medida(cuenta);
+        else
+            fin_medida_sensor(cuenta_fin_medida, sello_fin_medida);
+    } else if (cuenta > 600) {
+        retener_fin_medida(cuenta);
+    } else if (cuenta >= 0 && cuenta <= 1 && muestra_mas_reciente_que(Tiempo_SBG_Ini, ms_inicio_medida)) {
         inicio_medida_sensor();
     }
 }

@@ -269,6 +269,57 @@ TEST_F(GestionSd, ARecordWhoseFileIsMissingIsDropped)
     EXPECT_FALSE(existe_fichero_sd(NOMBRE_FICHERO_RES));
     EXPECT_FALSE(existe_fichero_sd(String("")));
     EXPECT_TRUE(existe_fichero_sd(NOMBRE_FICHERO_RAW));
+    // The card still answers: it is not started again.
+    EXPECT_EQ(ctarjeta_sd_inicializada, 1);
+}
+
+// Raw records until a block goes to the card.
+static void bloque_de_registros(GestionSd &g, const char *texto)
+{
+    for (int i = 0; i < 20; i++) {
+        g.registro(TIPO_RAW, texto);
+        g.pasadas(1);
+    }
+}
+
+TEST_F(GestionSd, ACardPutBackIsStartedAgainButAWornOneIsNot)
+{
+    TarjetaDePrueba tarjeta({}, 64, "gestion_vuelta.img", &banco.placa);
+    arranque();
+    reloj(7, 12, 26, 14, 30);
+    pasadas();
+    bloque_de_registros(*this, "antes de sacarla .............................\r\n");
+    // Pulled out and put back between two writes: the card must be started
+    // again before it answers, so the next block fails and the service
+    // starts it again, dropping the lost card's handles.
+    tarjeta.tarjeta().retirar();
+    tarjeta.tarjeta().insertar();
+    int n = 0;
+    for (; n < 20 && ctarjeta_sd_inicializada == 1; n++) {
+        registro(TIPO_RAW, "perdida ......................................\r\n");
+        pasadas(1);
+    }
+    EXPECT_EQ(ctarjeta_sd_inicializada, 0);
+    EXPECT_LE(n, 11);  // found at the first block that goes to the card
+    EXPECT_FALSE(ffichero_raw.isOpen());
+    banco.borrar_salidas();
+    reloj(7, 12, 26, 14, 34);
+    pasadas();
+    EXPECT_NE(banco.salida(1).find("SD inicializada\r\n"), std::string::npos) << banco.salida(1);
+    EXPECT_NE(banco.salida(1).find("Fichero RES localizado: /261207/1430.res"), std::string::npos);
+    EXPECT_EQ(NOMBRE_FICHERO_RAW, String("261207/1434.raw"));
+    bloque_de_registros(*this, "despues ......................................\r\n");
+    EXPECT_EQ(ctarjeta_sd_inicializada, 1);
+    std::string antes = leer("261207/1430.raw");
+    EXPECT_EQ(antes.find("perdida"), std::string::npos);
+    EXPECT_NE(antes.find("antes de sacarla"), std::string::npos);
+    // A card that answers but refuses every write stays mounted.
+    tarjeta.tarjeta().error_escritura_desde(0);
+    bloque_de_registros(*this, "en una tarjeta gastada .......................\r\n");
+    registro(TIPO_RES, "RES,gastada\r\n");
+    pasadas(1);
+    EXPECT_EQ(ctarjeta_sd_inicializada, 1);
+    EXPECT_TRUE(ffichero_raw.isOpen());
 }
 
 TEST_F(GestionSd, ANewDayClosesTheOpenFilesOfThePreviousOne)

@@ -47,6 +47,13 @@ protected:
         banco.borrar_salidas();
         Correccion_Reloj_porWaves();
     }
+    // The next sample, ms milliseconds of board time after the last one.
+    void muestra(int32_t sello, double ms = 100)
+    {
+        banco.placa.avanzar(banco.placa.ciclo_de_segundos_reales(ms / 1000.0));
+        TernaTiempos1 = sello;
+        Correccion_Reloj_porWaves();
+    }
     BancoPruebas banco;
 };
 
@@ -134,9 +141,13 @@ TEST_F(Correccion, MedidaContraElTiempoDelSensor)
     EXPECT_EQ(Tiempo_Ajustar_Hora, 1);
     EXPECT_EQ(CONT_TIEMPO_MICRO_ACUMULADO, 600);
     CONT_TIEMPO_MICRO_ACUMULADO = 601;
-    TernaTiempos1 = 61000000;
     banco.borrar_salidas();
-    Correccion_Reloj_porWaves();
+    muestra(61000000);
+    // The end is held for one sample, which came no sooner after its stamp.
+    EXPECT_EQ(Tiempo_Ajustar_Hora, 1);
+    EXPECT_EQ(banco.salida(1), "");
+    CONT_TIEMPO_MICRO_ACUMULADO = 602;
+    muestra(61100000);
     EXPECT_EQ(CONT_TIEMPO_MICRO_FINAL, 601u);
     EXPECT_EQ(Tiempo_SBG_Fin, 61000000);
     EXPECT_EQ(CONT_TIEMPO_MICRO_ACUMULADO, -1);
@@ -164,8 +175,8 @@ TEST_F(Correccion, EjemploDeLaMedidaContraElSensor)
         TernaTiempos1 = 5000000;
         Correccion_Reloj_porWaves();
         CONT_TIEMPO_MICRO_ACUMULADO = 601;
-        TernaTiempos1 = 5000000 + diferencia;
-        Correccion_Reloj_porWaves();
+        muestra(5000000 + diferencia);
+        muestra(5000000 + diferencia + 100000);
         if (Tiempo_SBG_Diferencia != diferencia) GTEST_SKIP() << "Diferencia_Timespan is not built yet";
         EXPECT_EQ(CTE_VELOCIDAD_RELOJ, diferencia == 60000000 ? 48080 : 48000);
     }
@@ -210,6 +221,41 @@ TEST_F(Correccion, InicioSobreMuestraRetrasadaPasaALaSiguiente)
     EXPECT_NE(trazas.find("TIEMPOS Inicio:40100000\r\nTIEMPOS Inicio:40200000\r\nTIEMPOS Inicio:40300000\r\n"),
               std::string::npos)
         << trazas;
+}
+
+// An end that fell on a sample held up in the port moves to the next one,
+// with the count read at that one.
+TEST_F(Correccion, FinSobreMuestraRetrasadaPasaALaSiguiente)
+{
+    Tiempo_Capturar_Hora_Inicial = 1;
+    muestra(10000000);
+    CONT_TIEMPO_MICRO_ACUMULADO = 601;
+    muestra(70100000 - 100000, 60100);  // waited a tenth of a second behind the loop
+    EXPECT_EQ(Tiempo_Ajustar_Hora, 1);
+    CONT_TIEMPO_MICRO_ACUMULADO = 601;
+    muestra(70100000, 2);  // the same reception: the one on time
+    EXPECT_EQ(Tiempo_Ajustar_Hora, 1);
+    CONT_TIEMPO_MICRO_ACUMULADO = 602;
+    muestra(70200000, 99);
+    EXPECT_EQ(Tiempo_Ajustar_Hora, 0);
+    EXPECT_EQ(Tiempo_SBG_Fin, 70100000);
+    EXPECT_EQ(CONT_TIEMPO_MICRO_FINAL, 601u);
+    EXPECT_EQ(Tiempo_SBG_Diferencia, 60100000);
+    EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48000);
+    // A fix while the end is held starts the measurement again from scratch.
+    SetUp();
+    Tiempo_Capturar_Hora_Inicial = 1;
+    muestra(1000000);
+    CONT_TIEMPO_MICRO_ACUMULADO = 601;
+    muestra(61100000, 60100);
+    Tiempo_Capturar_Hora_Inicial = 1;
+    muestra(61200000);
+    EXPECT_EQ(Tiempo_SBG_Ini, 61200000);
+    EXPECT_EQ(CONT_TIEMPO_MICRO_ACUMULADO, 0);
+    CONT_TIEMPO_MICRO_ACUMULADO = 5;
+    muestra(61300000);
+    EXPECT_EQ(Tiempo_Ajustar_Hora, 1);
+    EXPECT_EQ(CONT_TIEMPO_MICRO_ACUMULADO, 5);
 }
 
 }  // namespace
