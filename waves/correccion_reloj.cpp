@@ -140,6 +140,31 @@ int32_t cuenta_fin_medida = -1;
 int32_t sello_fin_medida = 0;
 uint32_t ms_fin_medida = 0;
 
+// Internal time is counted in tenths of a second, and a tenth is a long step
+// against a minute: the count's steps fall where the tick's dividers wrap,
+// and a sample just before or just after a step makes a whole tenth of
+// difference (1700 ppm). So each end also reads where the tick stands within
+// its tenth, and the measured span is whole tenths plus the difference of the
+// two positions, to the millisecond.
+int32_t ms_base_medida = 0;   // count x 100 + position at the start
+int32_t ms_fin_tick = 0;      // the same at the held end
+
+// The count and the position within its tenth, read again until the tick
+// did not move between the reads.
+int32_t ms_del_tick(int32_t *cuenta)
+{
+    int32_t c;
+    uint8_t d, m;
+    do {
+        c = CONT_TIEMPO_MICRO_ACUMULADO;
+        d = cacciones_cada_100milisegundos;
+        m = cacciones_cada_10milisegundos;
+    } while (c != CONT_TIEMPO_MICRO_ACUMULADO || d != cacciones_cada_100milisegundos ||
+             m != cacciones_cada_10milisegundos);
+    *cuenta = c;
+    return c * 100 + (int32_t)d * 10 + (int32_t)m;
+}
+
 // Whether the current sample waited less after its stamp than the sample of
 // the given stamp, processed at the given time.
 bool muestra_mas_reciente_que(int32_t sello, uint32_t ms)
@@ -158,12 +183,16 @@ void inicio_medida_sensor()
     Tiempo_Capturar_Hora_Inicial = 0;
     Tiempo_SBG_Ini = TernaTiempos1;
     CONT_TIEMPO_MICRO_ACUMULADO = 0;
+    int32_t cuenta;
+    ms_base_medida = ms_del_tick(&cuenta);
     Serial1.print("TIEMPOS Inicio:");
     Serial1.println((long)Tiempo_SBG_Ini);
 }
 
-void retener_fin_medida(int32_t cuenta)
+void retener_fin_medida()
 {
+    int32_t cuenta;
+    ms_fin_tick = ms_del_tick(&cuenta);
     cuenta_fin_medida = cuenta;
     sello_fin_medida = TernaTiempos1;
     ms_fin_medida = millis();
@@ -186,9 +215,10 @@ void fin_medida_sensor(int32_t cuenta, int32_t sello)
     Serial1.print("CONTADORES DE MICRO: ");
     Serial1.print((unsigned long)CONT_TIEMPO_MICRO_FINAL);
     Serial1.print(" ==> ");
-    if (CONT_TIEMPO_MICRO_FINAL != 0) {
+    int32_t interno_ms = ms_fin_tick - ms_base_medida;
+    if (CONT_TIEMPO_MICRO_FINAL != 0 && interno_ms > 0) {
         Tiempo_Calculo = (1.0 / (double)CTE_VELOCIDAD_RELOJ) * ((double)Tiempo_SBG_Diferencia / 1000.0) /
-                         ((double)CONT_TIEMPO_MICRO_FINAL * 100.0);
+                         (double)interno_ms;
         CTE_VELOCIDAD_RELOJ = periodo_de(Tiempo_Calculo);
     } else {
         Tiempo_Calculo = 0;
@@ -220,11 +250,11 @@ void Correccion_Reloj_porWaves()
     int32_t cuenta = CONT_TIEMPO_MICRO_ACUMULADO;
     if (cuenta_fin_medida >= 0) {
         if (muestra_mas_reciente_que(sello_fin_medida, ms_fin_medida))
-            retener_fin_medida(cuenta);
+            retener_fin_medida();
         else
             fin_medida_sensor(cuenta_fin_medida, sello_fin_medida);
     } else if (cuenta > 600) {
-        retener_fin_medida(cuenta);
+        retener_fin_medida();
     } else if (cuenta >= 0 && cuenta <= 1 && muestra_mas_reciente_que(Tiempo_SBG_Ini, ms_inicio_medida)) {
         inicio_medida_sensor();
     }
