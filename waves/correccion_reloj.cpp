@@ -165,6 +165,15 @@ int32_t ms_del_tick(int32_t *cuenta)
     return c * 100 + (int32_t)d * 10 + (int32_t)m;
 }
 
+// A start may move on during the first seconds after it was asked for: long
+// enough for the loop to get past a blocking step (the receiver's
+// configuration holds it for a few seconds right after start-up) and drain
+// the samples that waited meanwhile. Over that time the oscillator's error
+// (up to 3 % within the period's limits) can make an on-time sample look
+// fresher than another on-time one, which costs nothing.
+const uint32_t VENTANA_INICIO_MS = 5000;
+uint32_t ms_primer_inicio = 0;
+
 // Whether the current sample waited less after its stamp than the sample of
 // the given stamp, processed at the given time.
 bool muestra_mas_reciente_que(int32_t sello, uint32_t ms)
@@ -244,6 +253,7 @@ void Correccion_Reloj_porWaves()
     }
     if (Tiempo_Capturar_Hora_Inicial == 1) {
         inicio_medida_sensor();
+        ms_primer_inicio = ms_inicio_medida;
         return;
     }
     // One read of the count shared with the tick: the value read is the one kept.
@@ -255,7 +265,8 @@ void Correccion_Reloj_porWaves()
             fin_medida_sensor(cuenta_fin_medida, sello_fin_medida);
     } else if (cuenta > 600) {
         retener_fin_medida();
-    } else if (cuenta >= 0 && cuenta <= 1 && muestra_mas_reciente_que(Tiempo_SBG_Ini, ms_inicio_medida)) {
+    } else if (cuenta >= 0 && millis() - ms_primer_inicio < VENTANA_INICIO_MS &&
+               muestra_mas_reciente_que(Tiempo_SBG_Ini, ms_inicio_medida)) {
         inicio_medida_sensor();
     }
 }

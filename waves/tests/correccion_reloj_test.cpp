@@ -183,8 +183,8 @@ TEST_F(Correccion, EjemploDeLaMedidaContraElSensor)
 }
 
 // A start that fell on a sample held up in the port moves to the next sample
-// that came sooner after its stamp, within the first second; a sample as late
-// as the start, or one after the first second, leaves it where it is.
+// that came sooner after its stamp, within the first seconds; a sample as
+// late as the start, or one after those seconds, leaves it where it is.
 TEST_F(Correccion, InicioSobreMuestraRetrasadaPasaALaSiguiente)
 {
     auto ms = [&](double t) { banco.placa.avanzar(banco.placa.ciclo_de_segundos_reales(t / 1000.0)); };
@@ -206,17 +206,18 @@ TEST_F(Correccion, InicioSobreMuestraRetrasadaPasaALaSiguiente)
     Correccion_Reloj_porWaves();
     EXPECT_EQ(Tiempo_SBG_Ini, 40300000);
     EXPECT_EQ(CONT_TIEMPO_MICRO_ACUMULADO, 1);
-    // After the first second the start stays, however fresh a sample is.
-    ms(900);
-    CONT_TIEMPO_MICRO_ACUMULADO = 10;
-    TernaTiempos1 = 43000000;
-    Correccion_Reloj_porWaves();
-    EXPECT_EQ(Tiempo_SBG_Ini, 40300000);
     // A stamp behind the start (a sensor restarted) never takes it over.
-    CONT_TIEMPO_MICRO_ACUMULADO = 2;
+    ms(100);
     TernaTiempos1 = 1000;
     Correccion_Reloj_porWaves();
     EXPECT_EQ(Tiempo_SBG_Ini, 40300000);
+    // Five seconds after it was asked for, the start stays, however fresh a sample is.
+    ms(4900);
+    CONT_TIEMPO_MICRO_ACUMULADO = 51;
+    TernaTiempos1 = 47000000;
+    Correccion_Reloj_porWaves();
+    EXPECT_EQ(Tiempo_SBG_Ini, 40300000);
+    EXPECT_EQ(CONT_TIEMPO_MICRO_ACUMULADO, 51);
     std::string trazas = banco.salida(1);
     EXPECT_NE(trazas.find("TIEMPOS Inicio:40100000\r\nTIEMPOS Inicio:40200000\r\nTIEMPOS Inicio:40300000\r\n"),
               std::string::npos)
