@@ -40,9 +40,12 @@ Simulacion::Simulacion(Opciones opciones) : opciones_(std::move(opciones))
         consola_->al_recibir([](uint8_t b, uint64_t) {
             if (b != '\r') std::fputc(b, stdout);
         });
-    // The heap the firmware holds as each averaging interval starts: with no
-    // leak it comes back to the same level every time.
-    consola_->al_recibir([this](uint8_t b, uint64_t) {
+    // The heap the firmware holds as each averaging interval starts, read as
+    // it prints the line that ends the interval's set-up (a wave stored just
+    // after would be counted if read when the line reaches the console): with
+    // no leak it comes back to the same level every time.
+    placa_.observar_escrituras([this](int puerto, uint8_t b) {
+        if (puerto != 1) return;
         static const char marca[] = "_Fin Inicializar promedio_";
         coincidencia_ = (b == (uint8_t)marca[coincidencia_]) ? coincidencia_ + 1 : (b == (uint8_t)marca[0] ? 1 : 0);
         if (marca[coincidencia_] == '\0') {

@@ -341,6 +341,7 @@ void Placa::uart_write(int p, uint8_t byte)
     avanzar(COSTE_LLAMADA);
     Puerto &q = puertos_[p];
     if (q.baudios == 0) return;
+    if (observador_escrituras_) observador_escrituras_(p, byte);
     while (q.salida.size() >= CAPACIDAD_TX) avanzar_hasta(q.salida.front().llegada);
     uint64_t inicio = std::max(ciclo_, q.fin_linea_salida);
     uint64_t llegada = inicio + ciclos_por_byte(q.baudios);

@@ -86,6 +86,8 @@ public:
     // External level seen on an input pin (nullptr: only the pull-up decides).
     void configurar_nivel_externo(std::function<int(uint32_t pin, uint64_t ciclo)> f) { nivel_externo_ = std::move(f); }
     void observar_pines(std::function<void(uint32_t pin, int nivel, uint64_t ciclo)> f) { observador_pines_ = std::move(f); }
+    // Every byte the firmware writes to a port, at the moment it writes it.
+    void observar_escrituras(std::function<void(int puerto, uint8_t byte)> f) { observador_escrituras_ = std::move(f); }
 
     // ---- time
     uint64_t ciclo() const { return ciclo_; }
@@ -250,6 +252,7 @@ private:
     std::vector<Reinicio> reinicios_;
     std::function<int(uint32_t, uint64_t)> nivel_externo_;
     std::function<void(uint32_t, int, uint64_t)> observador_pines_;
+    std::function<void(int, uint8_t)> observador_escrituras_;
 };
 
 // The board the firmware's board calls act on (one per process).

@@ -82,6 +82,11 @@ TEST(OlasEnElMar, EstadisticasDeAcuerdoConElMarEnviado)
     // With the sensor's heave positive down and the default factor the mean
     // direction is where the waves come from.
     EXPECT_LT(diferencia_angular(dir / 10.0, 270.0), 8.0) << dir / 10.0;
+    // Every interval starts on the same heap: the wave arrays of the last one
+    // were given back.
+    nlohmann::json niveles = leer_resumen(c)["heap_at_interval_start"];
+    ASSERT_GE(niveles.size(), 9u);
+    for (const auto &v : niveles) EXPECT_EQ(v, niveles[0]) << niveles.dump();
 }
 
 TEST(OlasEnElMar, MarEnCalmaTerminaEnElResetGeneral)
