@@ -256,7 +256,8 @@ void Correccion_Reloj_porWaves()
         ms_primer_inicio = ms_inicio_medida;
         return;
     }
-    // One read of the count shared with the tick: the value read is the one kept.
+    // One read of the count shared with the tick chooses the step; an end
+    // keeps the count read together with the tick's position.
     int32_t cuenta = CONT_TIEMPO_MICRO_ACUMULADO;
     if (cuenta_fin_medida >= 0) {
         if (muestra_mas_reciente_que(sello_fin_medida, ms_fin_medida))
