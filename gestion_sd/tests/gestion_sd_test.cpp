@@ -78,6 +78,14 @@ struct GestionSd : ::testing::Test {
         ibytes_a_escribir_sd[k] = texto.size();
         cescritura_sd[k] = 1;
     }
+    // Raw records, one a pass, until a block has gone to the card.
+    void bloque_de_registros(const char *texto)
+    {
+        for (int i = 0; i < 20; i++) {
+            registro(TIPO_RAW, texto);
+            pasadas(1);
+        }
+    }
 };
 
 }  // namespace
@@ -273,22 +281,13 @@ TEST_F(GestionSd, ARecordWhoseFileIsMissingIsDropped)
     EXPECT_EQ(ctarjeta_sd_inicializada, 1);
 }
 
-// Raw records until a block goes to the card.
-static void bloque_de_registros(GestionSd &g, const char *texto)
-{
-    for (int i = 0; i < 20; i++) {
-        g.registro(TIPO_RAW, texto);
-        g.pasadas(1);
-    }
-}
-
 TEST_F(GestionSd, ACardPutBackIsStartedAgainButAWornOneIsNot)
 {
     TarjetaDePrueba tarjeta({}, 64, "gestion_vuelta.img", &banco.placa);
     arranque();
     reloj(7, 12, 26, 14, 30);
     pasadas();
-    bloque_de_registros(*this, "antes de sacarla .............................\r\n");
+    bloque_de_registros("antes de sacarla .............................\r\n");
     // Pulled out and put back between two writes: the card must be started
     // again before it answers, so the next block fails and the service
     // starts it again, dropping the lost card's handles.
@@ -308,14 +307,14 @@ TEST_F(GestionSd, ACardPutBackIsStartedAgainButAWornOneIsNot)
     EXPECT_NE(banco.salida(1).find("SD inicializada\r\n"), std::string::npos) << banco.salida(1);
     EXPECT_NE(banco.salida(1).find("Fichero RES localizado: /261207/1430.res"), std::string::npos);
     EXPECT_EQ(NOMBRE_FICHERO_RAW, String("261207/1434.raw"));
-    bloque_de_registros(*this, "despues ......................................\r\n");
+    bloque_de_registros("despues ......................................\r\n");
     EXPECT_EQ(ctarjeta_sd_inicializada, 1);
     std::string antes = leer("261207/1430.raw");
     EXPECT_EQ(antes.find("perdida"), std::string::npos);
     EXPECT_NE(antes.find("antes de sacarla"), std::string::npos);
     // A card that answers but refuses every write stays mounted.
     tarjeta.tarjeta().error_escritura_desde(0);
-    bloque_de_registros(*this, "en una tarjeta gastada .......................\r\n");
+    bloque_de_registros("en una tarjeta gastada .......................\r\n");
     registro(TIPO_RES, "RES,gastada\r\n");
     pasadas(1);
     EXPECT_EQ(ctarjeta_sd_inicializada, 1);

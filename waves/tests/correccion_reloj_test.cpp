@@ -187,35 +187,23 @@ TEST_F(Correccion, EjemploDeLaMedidaContraElSensor)
 // late as the start, or one after those seconds, leaves it where it is.
 TEST_F(Correccion, InicioSobreMuestraRetrasadaPasaALaSiguiente)
 {
-    auto ms = [&](double t) { banco.placa.avanzar(banco.placa.ciclo_de_segundos_reales(t / 1000.0)); };
     Tiempo_Capturar_Hora_Inicial = 1;
-    TernaTiempos1 = 40100000;  // waited 190 ms behind a GPS burst
-    Correccion_Reloj_porWaves();
-    ms(1);
-    TernaTiempos1 = 40200000;  // the same reception: 99 ms fresher
-    Correccion_Reloj_porWaves();
+    muestra(40100000, 0);  // waited 190 ms behind a GPS burst
+    muestra(40200000, 1);  // the same reception: 99 ms fresher
     EXPECT_EQ(Tiempo_SBG_Ini, 40200000);
     EXPECT_EQ(CONT_TIEMPO_MICRO_ACUMULADO, 0);
-    ms(27);
-    TernaTiempos1 = 40300000;  // the first one on time
-    Correccion_Reloj_porWaves();
+    muestra(40300000, 27);  // the first one on time
     EXPECT_EQ(Tiempo_SBG_Ini, 40300000);
-    ms(102);
     CONT_TIEMPO_MICRO_ACUMULADO = 1;
-    TernaTiempos1 = 40400000;  // 2 ms of loop jitter is no reason to move
-    Correccion_Reloj_porWaves();
+    muestra(40400000, 102);  // 2 ms of loop jitter is no reason to move
     EXPECT_EQ(Tiempo_SBG_Ini, 40300000);
     EXPECT_EQ(CONT_TIEMPO_MICRO_ACUMULADO, 1);
     // A stamp behind the start (a sensor restarted) never takes it over.
-    ms(100);
-    TernaTiempos1 = 1000;
-    Correccion_Reloj_porWaves();
+    muestra(1000, 100);
     EXPECT_EQ(Tiempo_SBG_Ini, 40300000);
     // Five seconds after it was asked for, the start stays, however fresh a sample is.
-    ms(4900);
     CONT_TIEMPO_MICRO_ACUMULADO = 51;
-    TernaTiempos1 = 47000000;
-    Correccion_Reloj_porWaves();
+    muestra(47000000, 4900);
     EXPECT_EQ(Tiempo_SBG_Ini, 40300000);
     EXPECT_EQ(CONT_TIEMPO_MICRO_ACUMULADO, 51);
     std::string trazas = banco.salida(1);
