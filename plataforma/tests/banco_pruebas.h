@@ -34,4 +34,8 @@ public:
     void enviar(int puerto, const std::string &bytes);
 };
 
+// A file in the temporary folder that no other test process shares (CTest
+// runs tests side by side), removed if an earlier run left it behind.
+std::string fichero_temporal(const std::string &nombre);
+
 #endif

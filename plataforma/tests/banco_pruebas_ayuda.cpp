@@ -1,5 +1,10 @@
 #include "banco_pruebas.h"
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+
 #include "plataforma/plataforma.h"
 
 BancoPruebas::BancoPruebas(bool con_isr)
@@ -35,4 +40,12 @@ void BancoPruebas::enviar(int puerto, const std::string &bytes)
 {
     placa.enviar_a_placa(puerto, reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size(),
                          placa.uart_baudios(puerto), placa.ciclo());
+}
+
+std::string fichero_temporal(const std::string &nombre)
+{
+    std::string ruta =
+        (std::filesystem::temp_directory_path() / (std::to_string(getpid()) + "_" + nombre)).string();
+    std::remove(ruta.c_str());
+    return ruta;
 }

@@ -11,13 +11,6 @@
 
 namespace {
 
-std::string fichero_temporal(const char *nombre)
-{
-    std::string ruta = (std::filesystem::temp_directory_path() / nombre).string();
-    std::remove(ruta.c_str());
-    return ruta;
-}
-
 TEST(PlacaUart, CadaByteTardaSuTiempoEnElCable)
 {
     BancoPruebas banco;

@@ -3,7 +3,6 @@
 
 #include <cctype>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "comunicaciones_pc/comunicaciones_pc.h"
@@ -28,8 +27,7 @@ class Telemando : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ruta_ = (std::filesystem::temp_directory_path() / "olas_tov03.bin").string();
-        std::remove(ruta_.c_str());
+        ruta_ = fichero_temporal("olas_tov03.bin");
         banco_.placa.configurar_eeprom(ruta_);
         grabacion_parametros_por_defecto();
         cdatos_tx_tov03 = 0;

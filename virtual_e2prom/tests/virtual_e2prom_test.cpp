@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <initializer_list>
 #include <string>
 #include <utility>
@@ -19,11 +18,7 @@ class Almacen : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ruta_ = (std::filesystem::temp_directory_path() /
-                 ("olas_param_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-                  ".bin"))
-                    .string();
-        std::remove(ruta_.c_str());
+        ruta_ = fichero_temporal("olas_param.bin");
         banco_.placa.configurar_eeprom(ruta_);
         CTE_PORCENTAJE_FULL_SD = 255;
     }
