@@ -14,6 +14,7 @@
 #include "plataforma/host/placa_host.h"
 #include "plataforma/host/tarjeta_host.h"
 #include "plataforma/tests/banco_pruebas.h"
+#include "plataforma/tests/salida_orden.h"
 #include "principal/principal.h"
 #include "waves/analisis.h"
 
@@ -24,19 +25,6 @@ namespace {
 
 uint32_t le32(const uint8_t *p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
 uint16_t le16(const uint8_t *p) { return (uint16_t)(p[0] | p[1] << 8); }
-
-std::string salida_de(const std::string &orden, int *codigo)
-{
-    std::string texto;
-    FILE *p = popen((orden + " 2>&1").c_str(), "r");
-    if (!p) return texto;
-    char b[4096];
-    size_t n;
-    while ((n = fread(b, 1, sizeof b, p)) > 0) texto.append(b, n);
-    int r = pclose(p);
-    *codigo = WIFEXITED(r) ? WEXITSTATUS(r) : -1;
-    return texto;
-}
 
 struct Formateo : ::testing::Test {
     BancoPruebas banco;

@@ -67,16 +67,6 @@ void reiniciar_analisis()
         v##_5 = (e);            \
     } while (0)
 
-#define DESPLAZAR(d, o)  \
-    do {                 \
-        d##_0 = o##_0;   \
-        d##_1 = o##_1;   \
-        d##_2 = o##_2;   \
-        d##_3 = o##_3;   \
-        d##_4 = o##_4;   \
-        d##_5 = o##_5;   \
-    } while (0)
-
 void empujar_muestra(int16_t heave, float vn, float ve)
 {
     contPtosOlaActual += 1;
@@ -92,8 +82,8 @@ void empujar_muestra(int16_t heave, float vn, float ve)
         return;
     }
     if (ventana_llena) {
-        DESPLAZAR(TernaDatos_pos1, TernaDatos_pos2);
-        DESPLAZAR(TernaDatos_pos2, TernaDatos_pos3);
+        COPIAR_VECTOR(TernaDatos_pos1, TernaDatos_pos2);
+        COPIAR_VECTOR(TernaDatos_pos2, TernaDatos_pos3);
         if (indice == 1) {
             TernaDatos_pos1_0 = 0;
             TernaDatos_pos2_0 = 1;
