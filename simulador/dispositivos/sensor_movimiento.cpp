@@ -97,6 +97,40 @@ uint64_t SensorMovimiento::ciclo_de_us(int64_t t_us) const { return placa_.ciclo
 // frame within 2 ms of the first frame of the burst joins it. Bytes that are
 // no valid frame (corrupt frames, noise) and frames stamped 0 go with the
 // next stamped frame, so the stream goes out byte for byte as it was logged.
+// Damaged frames (their check failed) still carry a stamp, mostly intact.
+// Among the bytes waiting between two bursts: how many at their head are
+// whole frames stamped within the burst window of the given stamp, so that
+// they came at the end of that burst.
+static size_t cola_de_rafaga(const std::vector<uint8_t> &b, uint32_t sello_rafaga)
+{
+    size_t i = 0;
+    while (i + 10 <= b.size() && b[i] == 0xFF && b[i + 1] == 0x5A) {
+        size_t n = (size_t)b[i + 4] | ((size_t)b[i + 5] << 8);
+        if (n < 4 || i + n + 9 > b.size()) break;
+        uint32_t sello = leer_u32(&b[i + 6]);
+        int64_t d = (int64_t)(int32_t)(sello - sello_rafaga);
+        if (sello == 0 || d > VENTANA_RAFAGA_US || d < -VENTANA_RAFAGA_US) break;
+        i += n + 9;
+    }
+    return i;
+}
+
+// The stamp of the first whole frame among damaged bytes, as a step from the
+// given stamp.
+static bool sello_danado(const std::vector<uint8_t> &b, uint32_t desde, int64_t *d)
+{
+    for (size_t i = 0; i + 10 <= b.size(); i++) {
+        if (b[i] != 0xFF || b[i + 1] != 0x5A) continue;
+        size_t n = (size_t)b[i + 4] | ((size_t)b[i + 5] << 8);
+        if (n < 4 || i + n + 9 > b.size()) continue;
+        uint32_t sello = leer_u32(&b[i + 6]);
+        if (sello == 0) continue;
+        *d = (int64_t)(int32_t)(sello - desde);
+        return true;
+    }
+    return false;
+}
+
 void SensorMovimiento::preparar_replay()
 {
     std::ifstream f(c_.replay, std::ios::binary);
@@ -121,6 +155,26 @@ void SensorMovimiento::preparar_replay()
                     if (sello == 0) continue;
                     int64_t d = rafagas_.empty() ? 0 : (int64_t)(int32_t)(sello - sello0);
                     if (rafagas_.empty() || d > VENTANA_RAFAGA_US || d < -VENTANA_RAFAGA_US) {
+                        // Damaged frames waiting since the last burst go with
+                        // it when they carry its stamp (its last frames were
+                        // damaged); those whose stamp falls between it and
+                        // this one are a burst of their own (every frame of it
+                        // damaged), sent at its time rather than ahead of
+                        // this one. The rest come just ahead of this burst.
+                        if (!rafagas_.empty()) {
+                            size_t cola = cola_de_rafaga(pendiente, sello0);
+                            Rafaga &anterior = rafagas_.back();
+                            anterior.bytes.insert(anterior.bytes.end(), pendiente.begin(),
+                                                  pendiente.begin() + (long)cola);
+                            pendiente.erase(pendiente.begin(), pendiente.begin() + (long)cola);
+                        }
+                        int64_t dp = 0;
+                        if (d > 0 && sello_danado(pendiente, sello0, &dp) && dp > VENTANA_RAFAGA_US &&
+                            dp < d - VENTANA_RAFAGA_US) {
+                            rafagas_.push_back({inicio_us_ + u0 + dp, pendiente, pendiente_tramas});
+                            pendiente.clear();
+                            pendiente_tramas = 0;
+                        }
                         int64_t u = rafagas_.empty() ? 0 : (d > 0 ? u0 + d : rafagas_.back().t_us - inicio_us_ + 1);
                         rafagas_.push_back({inicio_us_ + u, {}, 0});
                         sello0 = sello;
