@@ -126,15 +126,15 @@ void comparacion_con_gps()
 // after their stamps as any: a sample that waited in the port behind a busy
 // loop (a GPS burst holds it for a fifth of a second, a card write for a
 // while) carries a stamp from before the moment it is counted at, and the
-// whole wait would count as drift. So the start moves on to the next sample
-// when that one came sooner after its stamp (by more than the loop's own
-// jitter), and the end is held for one sample and moved on in the same way.
-// Comparing two samples one tenth of a second apart, the oscillator's own
-// error is far below that jitter.
-const int32_t JITTER_BUCLE_MS = 10;
+// whole wait would count as drift. So each end is chosen among the samples of
+// a few seconds: it moves on to a later sample whenever that one came sooner
+// after its stamp, by at least the millisecond that both clocks read here
+// resolve. Comparing samples a few seconds apart, the oscillator's own error
+// is far below that millisecond.
+const int32_t MEJORA_MINIMA_MS = 1;
 
 // Processing time (ms) of the sample the measurement started on, and the end
-// held for one more sample (count -1: none held).
+// held while later samples may still take its place (count -1: none held).
 uint32_t ms_inicio_medida = 0;
 int32_t cuenta_fin_medida = -1;
 int32_t sello_fin_medida = 0;
@@ -168,11 +168,15 @@ int32_t ms_del_tick(int32_t *cuenta)
 // A start may move on during the first seconds after it was asked for: long
 // enough for the loop to get past a blocking step (the receiver's
 // configuration holds it for a few seconds right after start-up) and drain
-// the samples that waited meanwhile. Over that time the oscillator's error
-// (up to 3 % within the period's limits) can make an on-time sample look
-// fresher than another on-time one, which costs nothing.
+// the samples that waited meanwhile. The end is chosen among the samples of
+// the seconds after the count passed its minute, which always hold some that
+// no GPS burst or card write held up. With the oscillator far off (up to 3 %
+// within the period's limits) an on-time sample may look fresher than an
+// earlier on-time one, which costs nothing.
 const uint32_t VENTANA_INICIO_MS = 5000;
+const uint32_t VENTANA_FIN_MS = 3000;
 uint32_t ms_primer_inicio = 0;
+uint32_t ms_primer_fin = 0;
 
 // Whether the current sample waited less after its stamp than the sample of
 // the given stamp, processed at the given time.
@@ -181,7 +185,7 @@ bool muestra_mas_reciente_que(int32_t sello, uint32_t ms)
     int32_t sensor_us = (int32_t)((uint32_t)TernaTiempos1 - (uint32_t)sello);
     if (sensor_us <= 0) return false;
     int32_t procesado_ms = (int32_t)(millis() - ms);
-    return sensor_us / 1000 - procesado_ms > JITTER_BUCLE_MS;
+    return sensor_us / 1000 - procesado_ms >= MEJORA_MINIMA_MS;
 }
 
 void inicio_medida_sensor()
@@ -260,12 +264,13 @@ void Correccion_Reloj_porWaves()
     // keeps the count read together with the tick's position.
     int32_t cuenta = CONT_TIEMPO_MICRO_ACUMULADO;
     if (cuenta_fin_medida >= 0) {
-        if (muestra_mas_reciente_que(sello_fin_medida, ms_fin_medida))
-            retener_fin_medida();
-        else
+        if (millis() - ms_primer_fin >= VENTANA_FIN_MS)
             fin_medida_sensor(cuenta_fin_medida, sello_fin_medida);
+        else if (muestra_mas_reciente_que(sello_fin_medida, ms_fin_medida))
+            retener_fin_medida();
     } else if (cuenta > 600) {
         retener_fin_medida();
+        ms_primer_fin = ms_fin_medida;
     } else if (cuenta >= 0 && millis() - ms_primer_inicio < VENTANA_INICIO_MS &&
                muestra_mas_reciente_que(Tiempo_SBG_Ini, ms_inicio_medida)) {
         inicio_medida_sensor();

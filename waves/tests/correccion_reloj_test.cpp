@@ -54,6 +54,17 @@ protected:
         TernaTiempos1 = sello;
         Correccion_Reloj_porWaves();
     }
+    // On-time samples after the one just given, until the end of the
+    // measurement is settled; returns how many it took.
+    int hasta_el_fin(int32_t sello)
+    {
+        int n = 0;
+        while (Tiempo_Ajustar_Hora == 1 && n < 100) {
+            muestra(sello += 100000);
+            n++;
+        }
+        return n;
+    }
     BancoPruebas banco;
 };
 
@@ -143,11 +154,12 @@ TEST_F(Correccion, MedidaContraElTiempoDelSensor)
     CONT_TIEMPO_MICRO_ACUMULADO = 601;
     banco.borrar_salidas();
     muestra(61000000);
-    // The end is held for one sample, which came no sooner after its stamp.
+    // The end is held for three seconds of samples, none of which came
+    // sooner after its stamp.
     EXPECT_EQ(Tiempo_Ajustar_Hora, 1);
     EXPECT_EQ(banco.salida(1), "");
     CONT_TIEMPO_MICRO_ACUMULADO = 602;
-    muestra(61100000);
+    EXPECT_EQ(hasta_el_fin(61000000), 30);
     EXPECT_EQ(CONT_TIEMPO_MICRO_FINAL, 601u);
     EXPECT_EQ(Tiempo_SBG_Fin, 61000000);
     EXPECT_EQ(CONT_TIEMPO_MICRO_ACUMULADO, -1);
@@ -176,7 +188,7 @@ TEST_F(Correccion, EjemploDeLaMedidaContraElSensor)
         Correccion_Reloj_porWaves();
         CONT_TIEMPO_MICRO_ACUMULADO = 601;
         muestra(5000000 + diferencia);
-        muestra(5000000 + diferencia + 100000);
+        hasta_el_fin(5000000 + diferencia);
         if (Tiempo_SBG_Diferencia != diferencia) GTEST_SKIP() << "Diferencia_Timespan is not built yet";
         EXPECT_EQ(CTE_VELOCIDAD_RELOJ, diferencia == 60000000 ? 48080 : 48000);
     }
@@ -195,16 +207,19 @@ TEST_F(Correccion, InicioSobreMuestraRetrasadaPasaALaSiguiente)
     muestra(40300000, 27);  // the first one on time
     EXPECT_EQ(Tiempo_SBG_Ini, 40300000);
     CONT_TIEMPO_MICRO_ACUMULADO = 1;
-    muestra(40400000, 102);  // 2 ms of loop jitter is no reason to move
+    muestra(40400000, 102);  // waited 2 ms longer: no reason to move
     EXPECT_EQ(Tiempo_SBG_Ini, 40300000);
     EXPECT_EQ(CONT_TIEMPO_MICRO_ACUMULADO, 1);
+    muestra(40500000, 97);  // a millisecond sooner than the start's
+    EXPECT_EQ(Tiempo_SBG_Ini, 40500000);
+    EXPECT_EQ(CONT_TIEMPO_MICRO_ACUMULADO, 0);
     // A stamp behind the start (a sensor restarted) never takes it over.
     muestra(1000, 100);
-    EXPECT_EQ(Tiempo_SBG_Ini, 40300000);
+    EXPECT_EQ(Tiempo_SBG_Ini, 40500000);
     // Five seconds after it was asked for, the start stays, however fresh a sample is.
     CONT_TIEMPO_MICRO_ACUMULADO = 51;
     muestra(47000000, 4900);
-    EXPECT_EQ(Tiempo_SBG_Ini, 40300000);
+    EXPECT_EQ(Tiempo_SBG_Ini, 40500000);
     EXPECT_EQ(CONT_TIEMPO_MICRO_ACUMULADO, 51);
     std::string trazas = banco.salida(1);
     EXPECT_NE(trazas.find("TIEMPOS Inicio:40100000\r\nTIEMPOS Inicio:40200000\r\nTIEMPOS Inicio:40300000\r\n"),
@@ -212,8 +227,9 @@ TEST_F(Correccion, InicioSobreMuestraRetrasadaPasaALaSiguiente)
         << trazas;
 }
 
-// An end that fell on a sample held up in the port moves to the next one,
-// with the count read at that one.
+// An end that fell on a sample held up in the port moves to a later one
+// that came sooner after its stamp, with the count read at that one; samples
+// after the end's three seconds no longer count.
 TEST_F(Correccion, FinSobreMuestraRetrasadaPasaALaSiguiente)
 {
     Tiempo_Capturar_Hora_Inicial = 1;
@@ -225,12 +241,29 @@ TEST_F(Correccion, FinSobreMuestraRetrasadaPasaALaSiguiente)
     muestra(70100000, 2);  // the same reception: the one on time
     EXPECT_EQ(Tiempo_Ajustar_Hora, 1);
     CONT_TIEMPO_MICRO_ACUMULADO = 602;
-    muestra(70200000, 99);
+    muestra(70200000, 108);  // held up by 8 ms: stays with the one before
+    muestra(70300000, 104);  // still 12 ms behind the one on time
+    EXPECT_EQ(Tiempo_Ajustar_Hora, 1);
+    CONT_TIEMPO_MICRO_ACUMULADO = 605;
+    muestra(70400000, 3000);  // past the three seconds: the end is settled
     EXPECT_EQ(Tiempo_Ajustar_Hora, 0);
     EXPECT_EQ(Tiempo_SBG_Fin, 70100000);
     EXPECT_EQ(CONT_TIEMPO_MICRO_FINAL, 601u);
     EXPECT_EQ(Tiempo_SBG_Diferencia, 60100000);
     EXPECT_EQ(CTE_VELOCIDAD_RELOJ, 48000);
+    // A later sample one millisecond fresher than the end held takes its place.
+    SetUp();
+    Tiempo_Capturar_Hora_Inicial = 1;
+    muestra(10000000);
+    CONT_TIEMPO_MICRO_ACUMULADO = 601;
+    muestra(70100000, 60100);
+    muestra(70200000, 100);
+    CONT_TIEMPO_MICRO_ACUMULADO = 603;
+    muestra(70300000, 99);
+    EXPECT_EQ(Tiempo_Ajustar_Hora, 1);
+    hasta_el_fin(70300000);
+    EXPECT_EQ(Tiempo_SBG_Fin, 70300000);
+    EXPECT_EQ(CONT_TIEMPO_MICRO_FINAL, 603u);
     // A fix while the end is held starts the measurement again from scratch.
     SetUp();
     Tiempo_Capturar_Hora_Inicial = 1;
