@@ -122,11 +122,49 @@ Mar::Mar(const ParametrosMar &p) : p_(p)
 
 double Mar::hm0() const { return 4.0 * std::sqrt(m0_); }
 
+void Mar::fases_exactas(double t) const
+{
+    cos_.resize(a_.size());
+    sin_.resize(a_.size());
+    for (size_t i = 0; i < a_.size(); i++) {
+        cos_[i] = std::cos(w_[i] * t + fase_[i]);
+        sin_[i] = std::sin(w_[i] * t + fase_[i]);
+    }
+    giros_ = 0;
+}
+
 Mar::Estado Mar::en(double t) const
 {
+    // A step within a nanosecond of the last one is the same step.
+    const double TOLERANCIA_PASO_S = 1e-9;
+    const int GIROS_ENTRE_FASES_EXACTAS = 600;
+    double paso = t - t_ultimo_;
+    if (!hay_ultimo_ || !(paso > 0.0) || giros_ >= GIROS_ENTRE_FASES_EXACTAS) {
+        fases_exactas(t);
+    } else if (std::fabs(paso - paso_) > TOLERANCIA_PASO_S) {
+        paso_ = paso;
+        giro_cos_.resize(a_.size());
+        giro_sin_.resize(a_.size());
+        for (size_t i = 0; i < a_.size(); i++) {
+            giro_cos_[i] = std::cos(w_[i] * paso);
+            giro_sin_[i] = std::sin(w_[i] * paso);
+        }
+        fases_exactas(t);
+    } else {
+        for (size_t i = 0; i < a_.size(); i++) {
+            double c = cos_[i] * giro_cos_[i] - sin_[i] * giro_sin_[i];
+            double s = sin_[i] * giro_cos_[i] + cos_[i] * giro_sin_[i];
+            cos_[i] = c;
+            sin_[i] = s;
+        }
+        giros_++;
+    }
+    hay_ultimo_ = true;
+    t_ultimo_ = t;
+
     Estado e{0.0, p_.drift_n, p_.drift_e, 0.0};
     for (size_t i = 0; i < a_.size(); i++) {
-        double c = a_[i] * std::cos(w_[i] * t + fase_[i]);
+        double c = a_[i] * cos_[i];
         e.elevacion += c;
         // Deep water: the surface orbital velocity is w*a along the direction
         // of travel, in phase with the elevation.

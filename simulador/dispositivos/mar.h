@@ -43,6 +43,17 @@ private:
     std::vector<double> w_, a_, fase_, cn_, ce_;
     double m0_ = 0.0;
     double yaw0_ = 0.0, fase_yaw1_ = 0.0, fase_yaw2_ = 0.0;
+
+    // The sensor asks for the sea at evenly spaced times: each component's
+    // phase then turns by the same angle from one call to the next, a
+    // rotation of its cosine and sine instead of a cosine of a large angle.
+    // The phases are worked out afresh now and then, so rounding never
+    // builds up.
+    void fases_exactas(double t) const;
+    mutable std::vector<double> cos_, sin_, giro_cos_, giro_sin_;
+    mutable double t_ultimo_ = 0.0, paso_ = 0.0;
+    mutable bool hay_ultimo_ = false;
+    mutable int giros_ = 0;
 };
 
 // Deterministic generator (splitmix64), the same on every machine.

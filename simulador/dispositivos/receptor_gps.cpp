@@ -184,6 +184,7 @@ void ReceptorGps::vaciar()
 
 uint64_t ReceptorGps::ciclo_rafaga(uint64_t n) const
 {
+    if (n == rafaga_calculada_) return ciclo_calculado_;
     double t;
     if (!config_.fichero_log.empty()) {
         t = INICIO_REPRODUCCION_S + (double)n;
@@ -192,7 +193,9 @@ uint64_t ReceptorGps::ciclo_rafaga(uint64_t n) const
         double primero = std::ceil((double)sim_.opciones().utc_inicial) - (double)sim_.opciones().utc_inicial;
         t = primero + (double)n + RETRASO_RAFAGA_S;
     }
-    return sim_.ciclo_de(t);
+    rafaga_calculada_ = n;
+    ciclo_calculado_ = sim_.ciclo_de(t);
+    return ciclo_calculado_;
 }
 
 uint64_t ReceptorGps::proximo_evento() const

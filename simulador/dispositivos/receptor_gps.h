@@ -74,6 +74,10 @@ private:
     std::map<uint8_t, uint8_t> tasas_;
     std::deque<Pendiente> pendientes_;
     uint64_t siguiente_rafaga_ = 0;  // index of the next second's burst
+    // The cycle of the burst last asked for: the board asks for the next event
+    // at every tick, and the answer only changes once a second.
+    mutable uint64_t rafaga_calculada_ = UINT64_MAX;
+    mutable uint64_t ciclo_calculado_ = 0;
     std::vector<uint8_t> ubx_;
     std::string texto_;
     uint64_t rafagas_ = 0, cfg_msg_ = 0, acks_ = 0, naks_ = 0, pubx_ = 0, ubx_otros_ = 0;

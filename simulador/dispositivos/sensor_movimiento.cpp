@@ -1,5 +1,6 @@
 #include "sensor_movimiento.h"
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -11,13 +12,20 @@
 #include "../simulacion.h"
 
 namespace sbg {
+// The reflected CRC-16 (polynomial 0x8408), a byte at a time from a table.
 uint16_t crc(const uint8_t *datos, size_t n)
 {
+    static const std::array<uint16_t, 256> tabla = [] {
+        std::array<uint16_t, 256> t{};
+        for (int v = 0; v < 256; v++) {
+            uint16_t c = (uint16_t)v;
+            for (int b = 0; b < 8; b++) c = (c & 1) ? (uint16_t)((c >> 1) ^ 0x8408) : (uint16_t)(c >> 1);
+            t[(size_t)v] = c;
+        }
+        return t;
+    }();
     uint16_t c = 0;
-    for (size_t i = 0; i < n; i++) {
-        c ^= datos[i];
-        for (int b = 0; b < 8; b++) c = (c & 1) ? (uint16_t)((c >> 1) ^ 0x8408) : (uint16_t)(c >> 1);
-    }
+    for (size_t i = 0; i < n; i++) c = (uint16_t)((c >> 8) ^ tabla[(c ^ datos[i]) & 0xFF]);
     return c;
 }
 

@@ -2,10 +2,12 @@
 // stream against the values that were sent, faults, replay of a recording.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <vector>
 
 #include "ayuda_escenarios.h"
 #include "simulador/dispositivos/mar.h"
@@ -169,6 +171,30 @@ TEST(Mar, DireccionDeProcedenciaYVelocidadEnFase)
     EXPECT_NE(Mar(q).en(123.4).elevacion, mar.en(123.4).elevacion);
     EXPECT_NE(leer_parametros_mar("hs=2,depth=4", q), "");
     EXPECT_NE(leer_parametros_mar("drift=1", q), "");
+}
+
+// The sea asked for at evenly spaced times, as the sensor does, is the sea
+// worked out afresh at each of those times: through many steps, a change of
+// step, a step back and a jump.
+TEST(Mar, PasosRegularesComoElCalculoDirecto)
+{
+    ParametrosMar p;
+    ASSERT_EQ(leer_parametros_mar("hs=3,tp=7,dir=200,spread=30,gamma=2,seed=11", p), "");
+    Mar seguido(p);
+    std::vector<double> tiempos;
+    for (int k = 0; k < 2000; k++) tiempos.push_back(3.0 + k * 0.1);
+    for (int k = 0; k < 50; k++) tiempos.push_back(203.0 + k * 0.2);
+    tiempos.push_back(150.0);
+    tiempos.push_back(86399.9);
+    tiempos.push_back(86400.0);
+    double peor = 0;
+    for (double t : tiempos) {
+        Mar::Estado a = seguido.en(t);
+        Mar::Estado b = Mar(p).en(t);
+        peor = std::max({peor, std::fabs(a.elevacion - b.elevacion), std::fabs(a.vn - b.vn), std::fabs(a.ve - b.ve)});
+        EXPECT_EQ(a.yaw, b.yaw);
+    }
+    EXPECT_LT(peor, 1e-9);
 }
 
 TEST(SensorMovimiento, LineasPTOConElHeaveYElYawEnviados)
