@@ -441,8 +441,11 @@ void Placa::wdt_reset()
 {
     avanzar(COSTE_LLAMADA);
     if (!wdt_.activo) return;
+    // A feed only moves the deadline later: the next event changes only when
+    // the deadline was it.
+    bool era_proximo = proximo_ == wdt_.vence;
     wdt_.vence = ciclo_ + wdt_.periodo;
-    recalcular();
+    if (era_proximo) recalcular();
 }
 
 // ------------------------------------------------------------------ NVM
