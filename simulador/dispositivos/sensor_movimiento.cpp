@@ -101,10 +101,6 @@ void SensorMovimiento::cerrar_ficheros()
 
 uint64_t SensorMovimiento::ciclo_de_us(int64_t t_us) const { return placa_.ciclo_de_segundos_reales((double)t_us / 1e6); }
 
-// The recorded stream is cut into bursts by the frames' own time stamps: a
-// frame within 2 ms of the first frame of the burst joins it. Bytes that are
-// no valid frame (corrupt frames, noise) and frames stamped 0 go with the
-// next stamped frame, so the stream goes out byte for byte as it was logged.
 // Damaged frames (their check failed) still carry a stamp, mostly intact.
 // Among the bytes waiting between two bursts: how many at their head are
 // whole frames stamped within the burst window of the given stamp, so that
@@ -139,6 +135,11 @@ static bool sello_danado(const std::vector<uint8_t> &b, uint32_t desde, int64_t 
     return false;
 }
 
+// The recorded stream is cut into bursts by the frames' own time stamps: a
+// frame within 2 ms of the first frame of the burst joins it. Bytes that are
+// no valid frame (corrupt frames, noise) and frames stamped 0 go with the
+// next stamped frame, except damaged frames whose stamp places them (see
+// below), so the stream goes out byte for byte as it was logged.
 void SensorMovimiento::preparar_replay()
 {
     std::ifstream f(c_.replay, std::ios::binary);
