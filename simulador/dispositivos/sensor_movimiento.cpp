@@ -101,20 +101,37 @@ void SensorMovimiento::cerrar_ficheros()
 
 uint64_t SensorMovimiento::ciclo_de_us(int64_t t_us) const { return placa_.ciclo_de_segundos_reales((double)t_us / 1e6); }
 
+// Whether a whole frame (sync bytes, a length of at least the stamp, all its
+// bytes present) starts at b[i]; gives its size and its stamp.
+static bool trama_entera(const std::vector<uint8_t> &b, size_t i, size_t *total, uint32_t *sello)
+{
+    if (i + 10 > b.size() || b[i] != 0xFF || b[i + 1] != 0x5A) return false;
+    size_t n = (size_t)b[i + 4] | ((size_t)b[i + 5] << 8);
+    if (n < 4 || i + n + 9 > b.size()) return false;
+    *total = n + 9;
+    *sello = leer_u32(&b[i + 6]);
+    return true;
+}
+
+// Whether the whole frame of that size at b[i] passes its check.
+static bool crc_valida(const std::vector<uint8_t> &b, size_t i, size_t total)
+{
+    size_t n = total - 9;
+    return sbg::crc(&b[i + 2], n + 4) == (uint16_t)(b[i + 6 + n] | (b[i + 7 + n] << 8));
+}
+
 // Damaged frames (their check failed) still carry a stamp, mostly intact.
 // Among the bytes waiting between two bursts: how many at their head are
 // whole frames stamped within the burst window of the given stamp, so that
 // they came at the end of that burst.
 static size_t cola_de_rafaga(const std::vector<uint8_t> &b, uint32_t sello_rafaga)
 {
-    size_t i = 0;
-    while (i + 10 <= b.size() && b[i] == 0xFF && b[i + 1] == 0x5A) {
-        size_t n = (size_t)b[i + 4] | ((size_t)b[i + 5] << 8);
-        if (n < 4 || i + n + 9 > b.size()) break;
-        uint32_t sello = leer_u32(&b[i + 6]);
+    size_t i = 0, total;
+    uint32_t sello;
+    while (trama_entera(b, i, &total, &sello)) {
         int64_t d = (int64_t)(int32_t)(sello - sello_rafaga);
         if (sello == 0 || d > VENTANA_RAFAGA_US || d < -VENTANA_RAFAGA_US) break;
-        i += n + 9;
+        i += total;
     }
     return i;
 }
@@ -123,12 +140,10 @@ static size_t cola_de_rafaga(const std::vector<uint8_t> &b, uint32_t sello_rafag
 // given stamp.
 static bool sello_danado(const std::vector<uint8_t> &b, uint32_t desde, int64_t *d)
 {
-    for (size_t i = 0; i + 10 <= b.size(); i++) {
-        if (b[i] != 0xFF || b[i + 1] != 0x5A) continue;
-        size_t n = (size_t)b[i + 4] | ((size_t)b[i + 5] << 8);
-        if (n < 4 || i + n + 9 > b.size()) continue;
-        uint32_t sello = leer_u32(&b[i + 6]);
-        if (sello == 0) continue;
+    size_t total;
+    uint32_t sello;
+    for (size_t i = 0; i < b.size(); i++) {
+        if (!trama_entera(b, i, &total, &sello) || sello == 0) continue;
         *d = (int64_t)(int32_t)(sello - desde);
         return true;
     }
@@ -151,52 +166,44 @@ void SensorMovimiento::preparar_replay()
     int64_t u0 = 0;
     size_t i = 0;
     while (i < b.size()) {
-        if (b[i] == 0xFF && i + 6 <= b.size() && b[i + 1] == 0x5A) {
-            size_t n = (size_t)b[i + 4] | ((size_t)b[i + 5] << 8);
-            size_t total = n + 9;
-            if (n >= 4 && i + total <= b.size()) {
-                uint16_t crc = (uint16_t)(b[i + 6 + n] | (b[i + 7 + n] << 8));
-                if (sbg::crc(&b[i + 2], n + 4) == crc) {
-                    uint32_t sello = leer_u32(&b[i + 6]);
-                    pendiente.insert(pendiente.end(), b.begin() + (long)i, b.begin() + (long)(i + total));
-                    pendiente_tramas++;
-                    i += total;
-                    if (sello == 0) continue;
-                    int64_t d = rafagas_.empty() ? 0 : (int64_t)(int32_t)(sello - sello0);
-                    if (rafagas_.empty() || d > VENTANA_RAFAGA_US || d < -VENTANA_RAFAGA_US) {
-                        // Damaged frames waiting since the last burst go with
-                        // it when they carry its stamp (its last frames were
-                        // damaged); those whose stamp falls between it and
-                        // this one are a burst of their own (every frame of it
-                        // damaged), sent at its time rather than ahead of
-                        // this one. The rest come just ahead of this burst.
-                        if (!rafagas_.empty()) {
-                            size_t cola = cola_de_rafaga(pendiente, sello0);
-                            Rafaga &anterior = rafagas_.back();
-                            anterior.bytes.insert(anterior.bytes.end(), pendiente.begin(),
-                                                  pendiente.begin() + (long)cola);
-                            pendiente.erase(pendiente.begin(), pendiente.begin() + (long)cola);
-                        }
-                        int64_t dp = 0;
-                        if (d > 0 && sello_danado(pendiente, sello0, &dp) && dp > VENTANA_RAFAGA_US &&
-                            dp < d - VENTANA_RAFAGA_US) {
-                            rafagas_.push_back({inicio_us_ + u0 + dp, pendiente, pendiente_tramas});
-                            pendiente.clear();
-                            pendiente_tramas = 0;
-                        }
-                        int64_t u = rafagas_.empty() ? 0 : (d > 0 ? u0 + d : rafagas_.back().t_us - inicio_us_ + 1);
-                        rafagas_.push_back({inicio_us_ + u, {}, 0});
-                        sello0 = sello;
-                        u0 = u;
-                    }
-                    Rafaga &r = rafagas_.back();
-                    r.bytes.insert(r.bytes.end(), pendiente.begin(), pendiente.end());
-                    r.tramas += pendiente_tramas;
+        size_t total;
+        uint32_t sello;
+        if (trama_entera(b, i, &total, &sello) && crc_valida(b, i, total)) {
+            pendiente.insert(pendiente.end(), b.begin() + (long)i, b.begin() + (long)(i + total));
+            pendiente_tramas++;
+            i += total;
+            if (sello == 0) continue;
+            int64_t d = rafagas_.empty() ? 0 : (int64_t)(int32_t)(sello - sello0);
+            if (rafagas_.empty() || d > VENTANA_RAFAGA_US || d < -VENTANA_RAFAGA_US) {
+                // Damaged frames waiting since the last burst go with it when they
+                // carry its stamp (its last frames were damaged); those whose stamp
+                // falls between it and this one are a burst of their own (every
+                // frame of it damaged), sent at its time rather than ahead of this
+                // one. The rest come just ahead of this burst.
+                if (!rafagas_.empty()) {
+                    size_t cola = cola_de_rafaga(pendiente, sello0);
+                    Rafaga &anterior = rafagas_.back();
+                    anterior.bytes.insert(anterior.bytes.end(), pendiente.begin(), pendiente.begin() + (long)cola);
+                    pendiente.erase(pendiente.begin(), pendiente.begin() + (long)cola);
+                }
+                int64_t dp = 0;
+                if (d > 0 && sello_danado(pendiente, sello0, &dp) && dp > VENTANA_RAFAGA_US &&
+                    dp < d - VENTANA_RAFAGA_US) {
+                    rafagas_.push_back({inicio_us_ + u0 + dp, pendiente, pendiente_tramas});
                     pendiente.clear();
                     pendiente_tramas = 0;
-                    continue;
                 }
+                int64_t u = rafagas_.empty() ? 0 : (d > 0 ? u0 + d : rafagas_.back().t_us - inicio_us_ + 1);
+                rafagas_.push_back({inicio_us_ + u, {}, 0});
+                sello0 = sello;
+                u0 = u;
             }
+            Rafaga &r = rafagas_.back();
+            r.bytes.insert(r.bytes.end(), pendiente.begin(), pendiente.end());
+            r.tramas += pendiente_tramas;
+            pendiente.clear();
+            pendiente_tramas = 0;
+            continue;
         }
         pendiente.push_back(b[i]);
         i++;
