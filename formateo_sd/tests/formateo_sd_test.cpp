@@ -41,21 +41,18 @@ struct Formateo : ::testing::Test {
         card = Sd2Card();
         placa::instalar_tarjeta(nullptr);
         CTE_BORRAR_SD = 0;
+        if (!imagen.empty()) std::remove(imagen.c_str());
     }
     // A blank card as it leaves the factory, or one made as new by the board's maker.
     void blanca(const std::string &nombre, uint64_t bloques)
     {
-        std::string d = std::string(OLAS_BINARIOS) + "/pruebas_sd";
-        std::system(("mkdir -p " + d).c_str());
-        imagen = d + "/" + nombre;
+        imagen = imagen_de_prueba(nombre);
         ASSERT_TRUE(tarjeta.crear(imagen, bloques * 512));
         placa::instalar_tarjeta(&tarjeta);
     }
     void nueva(const std::string &nombre, uint32_t mb)
     {
-        std::string d = std::string(OLAS_BINARIOS) + "/pruebas_sd";
-        std::system(("mkdir -p " + d).c_str());
-        imagen = d + "/" + nombre;
+        imagen = imagen_de_prueba(nombre);
         ASSERT_TRUE(tarjeta.crear_formateada(imagen, mb));
         placa::instalar_tarjeta(&tarjeta);
     }
@@ -305,7 +302,6 @@ TEST_F(Formateo, LargeCardsGetTheirPartitionType)
     EXPECT_EQ(bloque(0)[450], 0x0B);
     TearDown();
     tarjeta.cerrar();
-    std::remove(imagen.c_str());
 
     blanca("formato_30m.img", 30000000);
     Formatear_SD();

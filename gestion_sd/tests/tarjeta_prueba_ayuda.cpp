@@ -4,14 +4,13 @@
 #include <cstring>
 
 #include "gestion_sd/gestion_sd.h"
+#include "plataforma/tests/banco_pruebas.h"
 
 TarjetaDePrueba::TarjetaDePrueba(std::initializer_list<const char *> ficheros, uint32_t mb, const std::string &nombre,
                                  placa::Placa *placa)
     : tarjeta_(new placa::TarjetaHost(placa))
 {
-    std::string d = std::string(OLAS_BINARIOS) + "/pruebas_sd";
-    std::system(("mkdir -p " + d).c_str());
-    imagen_ = d + "/" + nombre;
+    imagen_ = imagen_de_prueba(nombre);
     tarjeta_->crear_formateada(imagen_, mb);
     placa::instalar_tarjeta(tarjeta_.get());
     ffichero_raw = File();
@@ -28,6 +27,8 @@ TarjetaDePrueba::~TarjetaDePrueba()
     ffichero_res = File();
     miSD = SdFat();
     placa::instalar_tarjeta(nullptr);
+    tarjeta_.reset();
+    std::remove(imagen_.c_str());
 }
 
 bool TarjetaDePrueba::crear_fichero(const char *ruta)

@@ -38,4 +38,7 @@ public:
 // runs tests side by side), removed if an earlier run left it behind.
 std::string fichero_temporal(const std::string &nombre);
 
+// The same for a card image, kept under the build folder (images can be large).
+std::string imagen_de_prueba(const std::string &nombre);
+
 #endif

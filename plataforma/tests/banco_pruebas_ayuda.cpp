@@ -49,3 +49,12 @@ std::string fichero_temporal(const std::string &nombre)
     std::remove(ruta.c_str());
     return ruta;
 }
+
+std::string imagen_de_prueba(const std::string &nombre)
+{
+    std::filesystem::path carpeta = std::filesystem::path(OLAS_BINARIOS) / "pruebas_sd";
+    std::filesystem::create_directories(carpeta);
+    std::string ruta = (carpeta / (std::to_string(getpid()) + "_" + nombre)).string();
+    std::remove(ruta.c_str());
+    return ruta;
+}

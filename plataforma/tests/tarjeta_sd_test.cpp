@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "plataforma/host/placa_host.h"
 #include "plataforma/host/tarjeta_host.h"
@@ -20,13 +21,6 @@ void copiar_volumen(const std::string &origen, const std::string &destino, uint6
 
 namespace {
 
-std::string ruta_prueba(const std::string &nombre)
-{
-    std::string d = std::string(OLAS_BINARIOS) + "/pruebas_sd";
-    std::system(("mkdir -p " + d).c_str());
-    return d + "/" + nombre;
-}
-
 struct Tarjeta : ::testing::Test {
     BancoPruebas banco;
     placa::TarjetaHost tarjeta{&banco.placa};
@@ -34,11 +28,22 @@ struct Tarjeta : ::testing::Test {
     std::string imagen;
     uint64_t desplazamiento = 0;  // bytes before the volume (partition 1)
 
-    void TearDown() override { placa::instalar_tarjeta(nullptr); }
+    std::vector<std::string> imagenes;  // removed when the test ends
+
+    void TearDown() override
+    {
+        placa::instalar_tarjeta(nullptr);
+        for (const std::string &i : imagenes) std::remove(i.c_str());
+    }
+    std::string imagen_nueva(const std::string &nombre)
+    {
+        imagenes.push_back(imagen_de_prueba(nombre));
+        return imagenes.back();
+    }
 
     void nueva(const std::string &nombre, uint32_t mb)
     {
-        imagen = ruta_prueba(nombre);
+        imagen = imagen_nueva(nombre);
         ASSERT_TRUE(tarjeta.crear_formateada(imagen, mb));
         placa::instalar_tarjeta(&tarjeta);
         uint8_t mbr[512];
@@ -48,7 +53,7 @@ struct Tarjeta : ::testing::Test {
     // A volume made by mkfs.fat over the whole card, without partition table.
     void de_mkfs(const std::string &nombre, uint32_t mb, const std::string &opciones)
     {
-        imagen = ruta_prueba(nombre);
+        imagen = imagen_nueva(nombre);
         std::remove(imagen.c_str());
         int r;
         std::string s = salida_de("mkfs.fat -C -i 12345678 " + opciones + " " + imagen + " " +
@@ -108,7 +113,7 @@ TEST_F(Tarjeta, NewCardsComeFormattedAsTheirSizeAsks)
     tarjeta.cerrar();
 
     placa::TarjetaHost grande(&banco.placa);
-    imagen = ruta_prueba("nueva4g.img");
+    imagen = imagen_nueva("nueva4g.img");
     ASSERT_TRUE(grande.crear_formateada(imagen, 4096));
     placa::instalar_tarjeta(&grande);
     desplazamiento = 8192ULL * 512;
