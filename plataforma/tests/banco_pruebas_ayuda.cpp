@@ -42,19 +42,22 @@ void BancoPruebas::enviar(int puerto, const std::string &bytes)
                          placa.uart_baudios(puerto), placa.ciclo());
 }
 
-std::string fichero_temporal(const std::string &nombre)
+// A path in the folder named after this process, with nothing left there.
+static std::string ruta_de_este_proceso(const std::filesystem::path &carpeta, const std::string &nombre)
 {
-    std::string ruta =
-        (std::filesystem::temp_directory_path() / (std::to_string(getpid()) + "_" + nombre)).string();
+    std::string ruta = (carpeta / (std::to_string(getpid()) + "_" + nombre)).string();
     std::remove(ruta.c_str());
     return ruta;
+}
+
+std::string fichero_temporal(const std::string &nombre)
+{
+    return ruta_de_este_proceso(std::filesystem::temp_directory_path(), nombre);
 }
 
 std::string imagen_de_prueba(const std::string &nombre)
 {
     std::filesystem::path carpeta = std::filesystem::path(OLAS_BINARIOS) / "pruebas_sd";
     std::filesystem::create_directories(carpeta);
-    std::string ruta = (carpeta / (std::to_string(getpid()) + "_" + nombre)).string();
-    std::remove(ruta.c_str());
-    return ruta;
+    return ruta_de_este_proceso(carpeta, nombre);
 }

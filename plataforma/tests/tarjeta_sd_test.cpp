@@ -54,7 +54,6 @@ struct Tarjeta : ::testing::Test {
     void de_mkfs(const std::string &nombre, uint32_t mb, const std::string &opciones)
     {
         imagen = imagen_nueva(nombre);
-        std::remove(imagen.c_str());
         int r;
         std::string s = salida_de("mkfs.fat -C -i 12345678 " + opciones + " " + imagen + " " +
                                   std::to_string(mb * 1024), &r);
