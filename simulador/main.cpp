@@ -31,7 +31,9 @@ int main(int argc, char **argv)
     std::string duracion = "1h", utc = "2026-12-07T14:30:00Z";
     std::vector<std::string> jumpers, cortes, cortes_eeprom;
     bool sin_progreso = false;
-    app.add_option("--duration", duracion, "virtual time to run: 90s, 20m, 6h, 3d");
+    app.add_option("--duration", duracion,
+                   "virtual time to run: 90s, 20m, 6h, 3d, or units combined, larger first: 3h5m, 1d2h30m15s "
+                   "(default 1h)");
     app.add_option("--out", o.salida, "output folder");
     app.add_option("--eeprom", o.eeprom, "EEPROM flash file, kept between runs (default OUT/eeprom.bin)");
     app.add_option("--utc", utc, "the world's UTC at virtual time 0, YYYY-MM-DDTHH:MM:SSZ");

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 int64_t dias_desde_civil(int64_t y, unsigned m, unsigned d)
@@ -39,16 +40,43 @@ std::optional<double> segundos_de_texto(const std::string &texto)
         if (h < 0 || m < 0 || m > 59 || s < 0 || s > 59) return std::nullopt;
         return h * 3600.0 + m * 60.0 + s;
     }
-    char *fin = nullptr;
-    double v = std::strtod(texto.c_str(), &fin);
-    if (fin == texto.c_str() || !std::isfinite(v) || v < 0) return std::nullopt;
-    std::string unidad(fin);
-    if (unidad.empty() || unidad == "s") return v;
-    if (unidad == "ms") return v / 1000.0;
-    if (unidad == "m" || unidad == "min") return v * 60.0;
-    if (unidad == "h") return v * 3600.0;
-    if (unidad == "d") return v * 86400.0;
-    return std::nullopt;
+    // Pieces of a number and its unit, the larger units first ("1d2h30m15s");
+    // a lone number is seconds.
+    struct Unidad {
+        const char *nombre;
+        double segundos;
+    };
+    static const Unidad unidades[] = {{"d", 86400.0}, {"h", 3600.0}, {"min", 60.0}, {"ms", 0.001},
+                                      {"m", 60.0},    {"s", 1.0}};
+    double total = 0, anterior = INFINITY;
+    const char *p = texto.c_str();
+    while (*p != '\0') {
+        // Digits and a point only: no sign, exponent, blank or "inf" inside a piece.
+        const char *inicio = p;
+        while ((*p >= '0' && *p <= '9') || *p == '.') p++;
+        if (p == inicio) return std::nullopt;
+        std::string numero(inicio, p);
+        char *fin = nullptr;
+        double v = std::strtod(numero.c_str(), &fin);
+        if (*fin != '\0' || !std::isfinite(v)) return std::nullopt;
+        const Unidad *u = nullptr;
+        for (const Unidad &c : unidades) {
+            size_t n = std::strlen(c.nombre);
+            if (std::strncmp(p, c.nombre, n) == 0 && !(p[n] >= 'a' && p[n] <= 'z')) {
+                u = &c;
+                p += n;
+                break;
+            }
+        }
+        if (!u) {
+            if (*p != '\0' || inicio != texto.c_str()) return std::nullopt;
+            return v;  // plain seconds
+        }
+        if (u->segundos >= anterior) return std::nullopt;  // "5m3h", "2h3h"
+        anterior = u->segundos;
+        total += v * u->segundos;
+    }
+    return total;
 }
 
 std::optional<int64_t> utc_de_texto(const std::string &texto)

@@ -6,7 +6,8 @@
 #include <optional>
 #include <string>
 
-// "90s", "20m", "6h", "3d", "1.5h" or plain seconds "12.5"; also "HH:MM:SS".
+// "90s", "20m", "6h", "3d", "1.5h", "250ms" or plain seconds "12.5"; units
+// combined, the larger first: "3h5m", "1d2h30m15s"; also "HH:MM:SS".
 std::optional<double> segundos_de_texto(const std::string &texto);
 // "YYYY-MM-DDTHH:MM:SSZ" as seconds since 1970-01-01 00:00:00 UTC.
 std::optional<int64_t> utc_de_texto(const std::string &texto);
