@@ -198,13 +198,48 @@ uint64_t ReceptorGps::ciclo_rafaga(uint64_t n) const
     return ciclo_calculado_;
 }
 
+bool ReceptorGps::callado(uint64_t ciclo) const
+{
+    return config_.mudo || sim_.placa().segundos_reales(ciclo) < config_.mudo_hasta_s;
+}
+
 uint64_t ReceptorGps::proximo_evento() const
 {
     uint64_t p = placa::NUNCA;
     if (!pendientes_.empty()) p = pendientes_.front().ciclo;
     if (config_.mudo) return p;
+    if (config_.flujo) return std::min(p, std::max(ciclo_sentencia_, ciclo_rafaga(0)));
     if (!config_.fichero_log.empty() && siguiente_rafaga_ >= captura_.size()) return p;
     return std::min(p, ciclo_rafaga(siguiente_rafaga_));
+}
+
+// One sentence of the model's burst for the second it starts in, one after
+// the other round the burst, each as soon as the line is free.
+void ReceptorGps::siguiente_sentencia(uint64_t ciclo)
+{
+    uint64_t c = std::max(ciclo_sentencia_, ciclo_rafaga(0));
+    if (c > ciclo) return;
+    double t = sim_.placa().segundos_reales(c);
+    if (callado(c)) {
+        ciclo_sentencia_ = sim_.ciclo_de(config_.mudo_hasta_s);
+        return;
+    }
+    int64_t utc = (int64_t)std::floor((double)sim_.opciones().utc_inicial + t);
+    bool apagon = false;
+    for (const auto &a : config_.sin_fix_entre)
+        if (t >= a.first && t < a.second) apagon = true;
+    std::string r = rafaga_modelo(utc, !config_.sin_fix && !apagon && t >= config_.fix_tras_s);
+    std::vector<std::string> sentencias;
+    for (size_t i = 0; i < r.size();) {
+        size_t fin = r.find('\n', i);
+        fin = fin == std::string::npos ? r.size() : fin + 1;
+        sentencias.push_back(r.substr(i, fin - i));
+        i = fin;
+    }
+    const std::string &s = sentencias[indice_sentencia_++ % sentencias.size()];
+    if (indice_sentencia_ % sentencias.size() == 1 || sentencias.size() == 1) rafagas_++;
+    sim_.placa().enviar_a_placa(PUERTO_GPS, reinterpret_cast<const uint8_t *>(s.data()), s.size(), BAUDIOS_GPS, c);
+    ciclo_sentencia_ = sim_.placa().linea_libre(PUERTO_GPS);
 }
 
 void ReceptorGps::actuar(uint64_t ciclo)
@@ -216,8 +251,16 @@ void ReceptorGps::actuar(uint64_t ciclo)
         pendientes_.pop_front();
     }
     if (config_.mudo) return;
+    if (config_.flujo) {
+        siguiente_sentencia(ciclo);
+        return;
+    }
     uint64_t c = ciclo_rafaga(siguiente_rafaga_);
     if (c > ciclo) return;
+    if (callado(c)) {
+        siguiente_rafaga_++;
+        return;
+    }
     std::string rafaga;
     if (!config_.fichero_log.empty()) {
         if (siguiente_rafaga_ >= captura_.size()) return;
@@ -341,7 +384,7 @@ void ReceptorGps::recibir(uint8_t byte, uint32_t baudios_placa, uint64_t ciclo)
 {
     uint8_t b = placa::byte_recibido(byte, baudios_placa, BAUDIOS_GPS);
     std::fputc(b, fichero_);
-    if (config_.mudo) return;
+    if (callado(ciclo)) return;
     // UBX frames and NMEA text lines are told apart by their first bytes.
     if (!ubx_.empty() || b == 0xB5) {
         ubx_.push_back(b);
@@ -381,8 +424,8 @@ public:
     {
         app.add_option("--position", posicion_, "position of the buoy, LAT,LON in degrees (south, west negative)");
         app.add_option("--gps", gps_,
-                       "GPS receiver: fix-after=S (default 40), nofix, outage=T1-T2, none, nak, log=FILE, talker=GN "
-                       "(repeatable)");
+                       "GPS receiver: fix-after=S (default 40), nofix, outage=T1-T2, none, silent-until=T, nak, "
+                       "stream, log=FILE, talker=GN (repeatable)");
     }
 
     void validar(const Opciones &o) override
@@ -402,6 +445,12 @@ public:
             if (g == "nofix") config_.sin_fix = true;
             else if (g == "none") config_.mudo = true;
             else if (g == "nak") config_.siempre_nak = true;
+            else if (g == "stream") config_.flujo = true;
+            else if (g.rfind("silent-until=", 0) == 0) {
+                auto t = segundos_de_texto(g.substr(13));
+                if (!t) throw CLI::ValidationError("--gps", "not a time: " + g);
+                config_.mudo_hasta_s = *t;
+            }
             else if (g.rfind("fix-after=", 0) == 0) {
                 char *fin = nullptr;
                 std::string v = g.substr(10);
@@ -425,6 +474,8 @@ public:
                 throw CLI::ValidationError("--gps", "unknown setting: " + g);
             }
         }
+        if (config_.flujo && !config_.fichero_log.empty())
+            throw CLI::ValidationError("--gps", "stream and log= do not go together");
     }
 
     void preparar(Simulacion &sim) override
@@ -468,6 +519,7 @@ public:
                     : config_.sin_fix       ? "nofix"
                                             : "model";
         g["talker"] = config_.talker;
+        g["stream"] = config_.flujo;
         g["bursts"] = receptor_->rafagas();
         g["cfg_msg_received"] = receptor_->cfg_msg_recibidos();
         g["ack"] = receptor_->acks();

@@ -24,6 +24,11 @@ struct ConfiguracionGps {
     // Spells without a fix (true seconds from power-on), as under a heavy sky.
     std::vector<std::pair<double, double>> sin_fix_entre;
     bool mudo = false;           // sends nothing and answers nothing
+    double mudo_hasta_s = 0.0;   // silent as above until then (true seconds), then alive
+    // Its sentences back to back without a pause, as much as the line carries,
+    // instead of one burst a second (a receiver set to a rate or a message
+    // list that 9600 baud cannot carry).
+    bool flujo = false;
     bool siempre_nak = false;    // answers every CFG-MSG with ACK-NAK
     std::string talker = "GP";
     std::string fichero_log;     // replay of a recorded capture instead of the model
@@ -66,6 +71,8 @@ private:
     void linea_nmea(const std::string &linea, uint64_t ciclo);
     void responder(const std::string &bytes, uint64_t ciclo);
     uint64_t ciclo_rafaga(uint64_t n) const;
+    bool callado(uint64_t ciclo) const;
+    void siguiente_sentencia(uint64_t ciclo);
 
     Simulacion &sim_;
     FILE *fichero_ = nullptr;
@@ -74,6 +81,9 @@ private:
     std::map<uint8_t, uint8_t> tasas_;
     std::deque<Pendiente> pendientes_;
     uint64_t siguiente_rafaga_ = 0;  // index of the next second's burst
+    // Streaming: the next sentence goes on the line when the line is free.
+    uint64_t ciclo_sentencia_ = 0;
+    size_t indice_sentencia_ = 0;
     // The cycle of the burst last asked for: the board asks for the next event
     // at every tick, and the answer only changes once a second.
     mutable uint64_t rafaga_calculada_ = UINT64_MAX;

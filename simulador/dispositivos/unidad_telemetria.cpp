@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -65,11 +66,23 @@ public:
     {
         app.add_option("--tov-script", guion_, "telemetry script: lines 'TIME FRAME' or 'TIME @baud N'");
         app.add_flag("--tov-pty", pty_, "the telemetry link on a pseudo-terminal (use with --realtime)");
+        app.add_option("--tov-babble", balbuceos_texto_,
+                       "the telemetry unit sends random bytes without a 100 ms pause between two virtual times, "
+                       "T1-T2 (repeatable)");
     }
 
     void validar(const Opciones &o) override
     {
         (void)o;
+        balbuceos_.clear();
+        for (const std::string &b : balbuceos_texto_) {
+            size_t guion = b.find('-');
+            auto t1 = guion == std::string::npos ? std::nullopt : segundos_de_texto(b.substr(0, guion));
+            auto t2 = guion == std::string::npos ? std::nullopt : segundos_de_texto(b.substr(guion + 1));
+            if (!t1 || !t2 || *t2 <= *t1) throw CLI::ValidationError("--tov-babble", "not an interval T1-T2: " + b);
+            balbuceos_.emplace_back(*t1, *t2);
+        }
+        ordenes_.clear();
         if (guion_.empty()) return;
         std::ifstream f(guion_);
         if (!f) throw CLI::ValidationError("--tov-script", "cannot read " + guion_);
@@ -98,6 +111,9 @@ public:
             });
         }
         if (pty_) abrir_pty(sim);
+        bytes_balbuceo_ = 0;
+        azar_.seed(20261207);
+        for (const auto &b : balbuceos_) programar_balbuceo(sim, sim.ciclo_de(b.first), sim.ciclo_de(b.second));
     }
 
     void terminar(Simulacion &sim) override
@@ -112,6 +128,7 @@ public:
     {
         (void)sim;
         j["telemetry_frames_sent"] = enviadas_;
+        j["telemetry_babble_bytes"] = bytes_balbuceo_;
     }
 
 private:
@@ -140,6 +157,25 @@ private:
         programar_lectura(sim);
     }
 
+    // Noise on the line, or a unit at another rate: runs of 1 to 32 random
+    // bytes with pauses of 0 to 60 ms between them, so the line is never quiet
+    // for 100 ms, from one cycle to another. The same seed at every run.
+    void programar_balbuceo(Simulacion &sim, uint64_t desde, uint64_t hasta)
+    {
+        Simulacion *s = &sim;
+        sim.placa().programar(desde, [s, this, hasta] {
+            uint64_t ahora = s->placa().ciclo();
+            if (ahora >= hasta) return;
+            std::string trozo(1 + azar_() % 32, '\0');
+            for (char &b : trozo) b = (char)(azar_() & 0xFF);
+            s->telemetria().enviar(trozo, ahora);
+            bytes_balbuceo_ += trozo.size();
+            uint64_t pausa = s->ciclo_de(0.001 * (double)(azar_() % 61));
+            uint64_t fin = std::max(ahora, s->placa().linea_libre(0));
+            if (fin + pausa < hasta) programar_balbuceo(*s, fin + pausa, hasta);
+        });
+    }
+
     // The operator's bytes are taken every 5 ms of virtual time.
     void programar_lectura(Simulacion &sim)
     {
@@ -158,6 +194,10 @@ private:
     std::string guion_;
     bool pty_ = false;
     std::vector<OrdenTelemetria> ordenes_;
+    std::vector<std::string> balbuceos_texto_;
+    std::vector<std::pair<double, double>> balbuceos_;
+    std::mt19937 azar_;
+    uint64_t bytes_balbuceo_ = 0;
     uint64_t enviadas_ = 0;
     int maestro_ = -1, esclavo_ = -1;
 };
