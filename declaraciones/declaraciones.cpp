@@ -24,6 +24,7 @@ uint8_t resSbgOk = 0;
 
 volatile uint8_t cpeticion_nueva_hora = 1;
 uint8_t cgps_configurado = 0;
+uint8_t cgps_mudo = 0;
 volatile uint8_t cestado_gps = 1;
 uint8_t ctrama_rx_gps[TAM_TRAMA_GPS];
 uint32_t ibytes_recibidos_trama_gps = 0;

@@ -53,6 +53,8 @@ extern uint8_t resSbgOk;
 // ---------------------------------------------------------------- GPS port
 extern volatile uint8_t cpeticion_nueva_hora;
 extern uint8_t cgps_configurado;
+// 1 when the last configuration of the receiver got no byte back from it.
+extern uint8_t cgps_mudo;
 extern volatile uint8_t cestado_gps;
 extern uint8_t ctrama_rx_gps[TAM_TRAMA_GPS];
 extern uint32_t ibytes_recibidos_trama_gps;

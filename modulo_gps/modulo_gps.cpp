@@ -359,7 +359,10 @@ void envio_comando_a_gps(uint32_t itipo_trama, uint8_t ccada_segundos)
             }
             linea();
         }
-        while (Serial3.available() > 0) Serial3.read();
+        while (Serial3.available() > 0) {
+            Serial3.read();
+            cgps_mudo = 0;
+        }
         for (uint8_t i = 0; i < LONGITUD_CFG_MSG; i++) Serial3.write(mensaje[i]);
 
         ibytes_recibidos_trama_gps = 0;
@@ -369,6 +372,7 @@ void envio_comando_a_gps(uint32_t itipo_trama, uint8_t ccada_segundos)
         while (ctime_out_respuesta_gps_en_10_miliseg != 0) {
             sodaq_wdt_reset();
             if (Serial3.available() > 0) {
+                cgps_mudo = 0;
                 while (Serial3.available() > 0) {
                     uint8_t c = (uint8_t)Serial3.read();
                     if (estado == 0) {
@@ -425,6 +429,7 @@ void rutina_configuracion_gps()
     retardo_milisegundos(10);
     retardo_tiempo(10);
     Serial3.flush();
+    cgps_mudo = 1;  // until the receiver sends anything at all
     envio_comando_a_gps(0xF003, 0);  // GSV off
     envio_comando_a_gps(0xF001, 0);  // GLL off
     envio_comando_a_gps(0xF004, 1);  // RMC with every fix

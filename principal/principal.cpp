@@ -191,11 +191,17 @@ void recepcion_sensor()
 
 void servicio_gps()
 {
-    if (cpeticion_nueva_hora == 0 || cdatos_tx_tov03 != 0) {
+    if (cpeticion_nueva_hora == 0) {
         cgps_configurado = 0;
         cestado_gps = 1;
         return;
     }
+    // A record waiting for the telemetry link goes out in this pass's
+    // telemetry step; the GPS port is left for the next pass, and the
+    // receiver keeps its configuration (configuring it again at every record
+    // held the sensor port for over a second with a receiver that answers,
+    // and for 20 s with a dead one, each time).
+    if (cdatos_tx_tov03 != 0) return;
     if (cgps_configurado != 1) {
         chora_gps = cminuto_gps = csegundo_gps = 0;
         cdia_gps = cmes_gps = cano_gps = 0;
@@ -208,6 +214,12 @@ void servicio_gps()
         return;
     }
     if (Serial3.available() <= 0) return;
+    // A receiver that sent nothing at all while it was being configured (no
+    // power, a cut cable) and is heard now is configured again.
+    if (cgps_mudo == 1) {
+        cgps_configurado = 0;
+        return;
+    }
     ibytes_recibidos_trama_gps = 0;
     do {
         sodaq_wdt_reset();

@@ -416,6 +416,20 @@ TEST_F(Configuracion, AckALaPrimeraCincoMensajesDeLaTabla)
     for (size_t p = consola.find("Rx ACK\r\n"); p != std::string::npos; p = consola.find("Rx ACK\r\n", p + 1)) n++;
     EXPECT_EQ(n, 5u);
     EXPECT_EQ(cestado_gps, 0);
+    EXPECT_EQ(cgps_mudo, 0);
+}
+
+TEST_F(Configuracion, UnReceptorQueNoEnviaNadaQuedaMarcadoMudo)
+{
+    rutina_configuracion_gps();
+    banco.placa.vaciar_salidas();
+    EXPECT_EQ(receptor.recibido.size(), 5u * 20u * 11u);
+    EXPECT_EQ(cgps_mudo, 1);
+    // Any answer, even a refusal, is a receiver that is there.
+    receptor.recibido.clear();
+    receptor.respuesta = NAK;
+    rutina_configuracion_gps();
+    EXPECT_EQ(cgps_mudo, 0);
 }
 
 TEST_F(Configuracion, TextoNmeaAntesDelAckYAckDeOtroMensaje)

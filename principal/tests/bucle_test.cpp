@@ -20,9 +20,11 @@ protected:
         CTE_PERMITIR_ESCRITURA_SD = 0;
         cmostramos_hora = 0;
         cdatos_tx_tov03 = 0;
+        ccantidad_bytes_rx_tov03 = 0;
         creset = 0;
         cpeticion_nueva_hora = 0;
         cgps_configurado = 0;
+        cgps_mudo = 0;
         cguardar_contador_ficheros_dia = 0;
         cRevision_Resets_24h = 0;
         cfecha_capturada = 0;
@@ -52,14 +54,34 @@ TEST_F(Bucle, UnRegistroPendienteAplazaElGps)
     banco.placa.avanzar(48000 * 30);
     pendiente_tov03("$GPS,record*00\r\n");
     loop();
-    // The GPS step only marked the receiver unconfigured; the record went out
-    // in the same pass; the receiver's bytes were not read.
-    EXPECT_EQ(cgps_configurado, 0);
-    EXPECT_EQ(cestado_gps, 1);
+    // The record went out in the same pass; the GPS step left the receiver's
+    // bytes for the next pass and the receiver configured, the request served.
+    EXPECT_EQ(cgps_configurado, 1);
+    EXPECT_EQ(cestado_gps, 0);
     EXPECT_EQ(cdatos_tx_tov03, 0);
     EXPECT_EQ(banco.salida(0), "$GPS,record*00\r\n");
     EXPECT_GT(Serial3.available(), 0);
+    loop();
+    EXPECT_EQ(Serial3.available(), 0);
+    EXPECT_EQ(ibytes_recibidos_trama_gps, 15u);
     EXPECT_EQ(banco.salida(1).find("Configurando tramas GPS"), std::string::npos);
+}
+
+TEST_F(Bucle, UnReceptorMudoSeConfiguraCuandoSeLeOye)
+{
+    cpeticion_nueva_hora = 1;
+    cgps_configurado = 1;
+    cgps_mudo = 1;
+    cestado_gps = 0;
+    ibytes_recibidos_trama_gps = 0;
+    loop();
+    EXPECT_EQ(cgps_configurado, 1);
+    banco.enviar(3, "$GPGGA,alive\r\n");
+    banco.placa.avanzar(48000 * 30);
+    loop();
+    EXPECT_EQ(cgps_configurado, 0);  // the next pass configures it
+    EXPECT_EQ(ibytes_recibidos_trama_gps, 0u);
+    cgps_mudo = 0;
 }
 
 TEST_F(Bucle, EnviarORecibirNuncaAmbosEnUnaPasada)
