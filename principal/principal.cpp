@@ -23,6 +23,28 @@
 #define FUSIBLE_0 0xDAE0C7FAu
 #define FUSIBLE_1 0xFFFFFC5Du
 
+// A port that never falls silent must not hold a pass. The sensor port is read
+// once a pass; while the pass is elsewhere the sensor's epochs (177 bytes each,
+// ten a second) wait in the port, and once more than 1024 bytes wait, the
+// burst that reads them is cut and a frame is lost. So the GPS burst and the
+// telemetry command are bounded besides their silences, by time and by what
+// their buffers hold, which keeps a pass away from the sensor port for less
+// than half a second (five epochs, 885 bytes) even when both lines babble:
+// - GPS: the burst ends when the 256-byte buffer is full (267 ms of a line
+//   that never pauses at 9600 baud) or 300 ms after it began (bytes that
+//   trickle with gaps shorter than 20 ms). Bytes not read stay in the port and
+//   are read as the next burst: the sentence cut in two fails its checksum or
+//   its name test like any damaged sentence, and the sentences after it are
+//   used. A receiver's own burst once a second (about 200 bytes when it is
+//   configured, 250 with two GSA) is never cut.
+// - Telemetry: the command ends 150 ms after it began at the latest; bytes
+//   beyond the 128th are still read and dropped (a command of 128 bytes takes
+//   33 ms at 38400 baud, 133 ms at 9600). Babble thus makes frames that fail
+//   their checksum and change nothing, and a command sent once the line is
+//   quiet again is read whole.
+#define LIMITE_RAFAGA_GPS_MS 300u
+#define LIMITE_TRAMA_TOV03_MS 150u
+
 static void modos_entradas()
 {
     pinMode(21, INPUT);
@@ -221,16 +243,16 @@ void servicio_gps()
         return;
     }
     ibytes_recibidos_trama_gps = 0;
+    uint32_t inicio = millis();
     do {
         sodaq_wdt_reset();
         if (Serial3.available() > 0) {
-            while (Serial3.available() > 0) {
-                uint8_t byte = (uint8_t)Serial3.read();
-                if (ibytes_recibidos_trama_gps < TAM_TRAMA_GPS) ctrama_rx_gps[ibytes_recibidos_trama_gps++] = byte;
-            }
+            while (Serial3.available() > 0 && ibytes_recibidos_trama_gps < TAM_TRAMA_GPS)
+                ctrama_rx_gps[ibytes_recibidos_trama_gps++] = (uint8_t)Serial3.read();
             ctimeout_entre_bytes_tramas_gps = 20;
         }
-    } while (ctimeout_entre_bytes_tramas_gps != 0);
+    } while (ctimeout_entre_bytes_tramas_gps != 0 && ibytes_recibidos_trama_gps < TAM_TRAMA_GPS &&
+             millis() - inicio < LIMITE_RAFAGA_GPS_MS);
     procesamos_trama_rx_gps();
 }
 
@@ -258,6 +280,7 @@ void servicio_telemetria()
     }
     if (Serial.available() <= 0) return;
     ccantidad_bytes_rx_tov03 = 0;
+    uint32_t inicio = millis();
     do {
         sodaq_wdt_reset();
         if (Serial.available() > 0) {
@@ -268,7 +291,7 @@ void servicio_telemetria()
             }
             ctimeout_rx_tov03 = 100;
         }
-    } while (ctimeout_rx_tov03 != 0);
+    } while (ctimeout_rx_tov03 != 0 && millis() - inicio < LIMITE_TRAMA_TOV03_MS);
     procesamos_trama_tov03();
 }
 

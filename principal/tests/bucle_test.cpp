@@ -84,6 +84,78 @@ TEST_F(Bucle, UnReceptorMudoSeConfiguraCuandoSeLeOye)
     cgps_mudo = 0;
 }
 
+// Bytes at the given rate, one every `paso` cycles (0: back to back), from now on.
+static void enviar_espaciados(BancoPruebas &banco, int puerto, const std::string &bytes, uint64_t paso)
+{
+    uint64_t c = banco.placa.ciclo();
+    uint32_t baudios = banco.placa.uart_baudios(puerto);
+    if (paso == 0) {
+        banco.enviar(puerto, bytes);
+        return;
+    }
+    for (char b : bytes) {
+        banco.placa.enviar_a_placa(puerto, reinterpret_cast<const uint8_t *>(&b), 1, baudios, c);
+        c += paso;
+    }
+}
+
+static double segundos_desde(BancoPruebas &banco, uint64_t ciclo) { return (double)(banco.placa.ciclo() - ciclo) / 48e6; }
+
+TEST_F(Bucle, UnGpsQueNoCallaNoRetieneLaPasada)
+{
+    cpeticion_nueva_hora = 1;
+    cgps_configurado = 1;
+    cgps_mudo = 0;
+    std::string flujo;
+    for (int k = 0; flujo.size() < 3000; k++)
+        flujo += "$GPGGA,1430" + std::to_string(10 + k % 50) + ".00,,,,,0,00,99.99,,,,,,*5B\r\n";
+    // Three seconds of a line that never pauses: each burst ends with its
+    // buffer full, and the next one goes on from the following byte.
+    enviar_espaciados(banco, 3, flujo, 0);
+    std::string leido;
+    for (int k = 0; k < 3; k++) {
+        banco.placa.avanzar(48000 * 5);
+        uint64_t antes = banco.placa.ciclo();
+        servicio_gps();
+        EXPECT_LT(segundos_desde(banco, antes), 0.28) << k;
+        EXPECT_EQ(ibytes_recibidos_trama_gps, 256u) << k;
+        leido.append((const char *)ctrama_rx_gps, ibytes_recibidos_trama_gps);
+    }
+    EXPECT_EQ(leido, flujo.substr(0, leido.size()));
+    // Bytes that trickle in with gaps shorter than 20 ms: the burst ends 300 ms on.
+    banco.placa.avanzar(48000 * 3000);
+    while (Serial3.available() > 0) Serial3.read();
+    enviar_espaciados(banco, 3, std::string(100, 'x'), 48000 * 15);
+    banco.placa.avanzar(48000 * 2);
+    uint64_t antes = banco.placa.ciclo();
+    servicio_gps();
+    EXPECT_NEAR(segundos_desde(banco, antes), 0.30, 0.01);
+    EXPECT_EQ(ibytes_recibidos_trama_gps, 21u);
+}
+
+TEST_F(Bucle, UnEnlaceQueBalbuceaNoRetieneLaPasadaYLaOrdenLlegaDespues)
+{
+    // A byte every 50 ms for 3 s, then a command 500 ms later.
+    enviar_espaciados(banco, 0, std::string(60, '#'), 48000 * 50);
+    banco.placa.avanzar(48000 * 2);
+    int pasadas = 0;
+    while (banco.placa.ciclo() < 48000ull * 3200) {
+        uint64_t antes = banco.placa.ciclo();
+        servicio_telemetria();
+        ASSERT_LT(segundos_desde(banco, antes), 0.16);
+        if (ccantidad_bytes_rx_tov03 > 0) pasadas++;
+        ccantidad_bytes_rx_tov03 = 0;
+        banco.placa.avanzar(48000);
+    }
+    EXPECT_GE(pasadas, 15);
+    banco.placa.avanzar_hasta(48000ull * 3500);
+    banco.enviar(0, "$TOV03,1,5*4A\r\n");
+    banco.placa.avanzar(48000 * 5);
+    servicio_telemetria();
+    EXPECT_EQ(std::string((char *)ctrama_rx_tov03, ccantidad_bytes_rx_tov03), "$TOV03,1,5*4A\r\n");
+    EXPECT_EQ(cdatos_tx_tov03, 1);  // its reply waits for the next pass
+}
+
 TEST_F(Bucle, EnviarORecibirNuncaAmbosEnUnaPasada)
 {
     pendiente_tov03("$OLA,01,01*00\r\n");
