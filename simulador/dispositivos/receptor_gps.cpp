@@ -236,6 +236,10 @@ void ReceptorGps::siguiente_sentencia(uint64_t ciclo)
         sentencias.push_back(r.substr(i, fin - i));
         i = fin;
     }
+    if (sentencias.empty()) {  // every message switched off: nothing until the next second
+        ciclo_sentencia_ = sim_.ciclo_de(std::floor(t) + 1.0);
+        return;
+    }
     const std::string &s = sentencias[indice_sentencia_++ % sentencias.size()];
     if (indice_sentencia_ % sentencias.size() == 1 || sentencias.size() == 1) rafagas_++;
     sim_.placa().enviar_a_placa(PUERTO_GPS, reinterpret_cast<const uint8_t *>(s.data()), s.size(), BAUDIOS_GPS, c);
