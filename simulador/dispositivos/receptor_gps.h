@@ -1,5 +1,6 @@
 // A u-blox-like GPS receiver on Serial3 at 9600 baud, on the world's UTC: a
-// burst of NMEA sentences once a second, CFG-MSG configuration answered with
+// burst of NMEA sentences once a second (or its sentences back to back without
+// a pause), CFG-MSG configuration answered with
 // ACK-ACK or ACK-NAK, "$PUBX,03" answered with a satellite status sentence,
 // or the replay of a recorded NMEA capture.
 #ifndef SIMULADOR_DISPOSITIVOS_RECEPTOR_GPS_H
