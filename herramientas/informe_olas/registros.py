@@ -108,6 +108,64 @@ def _cerrar(informe):
             informe.otro_tipo = True
 
 
+# The raw line's fixed layout: where its digits and its separators stand.
+_ANCHO_RAW = 63
+_PLANTILLA = b"dd,dd,dd,dd,dd,dd,ddddd,dddd,sddddd,sddddd.dddd,sddddd.dddd,d,d"
+_DIGITOS = np.array([c == ord("d") for c in _PLANTILLA])
+_SIGNOS = np.array([c == ord("s") for c in _PLANTILLA])
+_FIJOS = np.array([c not in b"ds" for c in _PLANTILLA])
+_VALOR_FIJO = np.frombuffer(_PLANTILLA, dtype=np.uint8)[_FIJOS]
+
+
+def _entero(m, a, b):
+    """The decimal number in columns a..b-1 of every row of m (digit codes)."""
+    v = np.zeros(len(m), dtype=np.int64)
+    for k in range(a, b):
+        v = v * 10 + (m[:, k].astype(np.int64) - 48)
+    return v
+
+
+def _raw_columnas(lineas):
+    """Parses many raw lines at once. Returns (arrays, ok mask); the lines
+    that do not pass go through the line-by-line parser for their reason."""
+    n = len(lineas)
+    largo = np.fromiter((len(l) for l in lineas), dtype=np.int64, count=n)
+    ok = largo == _ANCHO_RAW
+    m = np.zeros((n, _ANCHO_RAW), dtype=np.uint8)
+    if np.any(ok):
+        m[ok] = np.frombuffer(b"".join(l for l, b in zip(lineas, ok) if b), dtype=np.uint8).reshape(-1, _ANCHO_RAW)
+    d = m[:, _DIGITOS]
+    ok &= np.all((d >= 48) & (d <= 57), axis=1)
+    sg = m[:, _SIGNOS]
+    ok &= np.all((sg == 32) | (sg == 45), axis=1)
+    ok &= np.all(m[:, _FIJOS] == _VALOR_FIJO, axis=1)
+    e = lambda a, b: _entero(m, a, b)
+    dia, mes, ano, hh, mi, ss = e(0, 2), e(3, 5), e(6, 8), e(9, 11), e(12, 14), e(15, 17)
+    sin_reloj = (dia == 0) & (mes == 0) & (ano == 0) & (hh == 0) & (mi == 0) & (ss == 0)
+    fecha_ok = (mes >= 1) & (mes <= 12) & (dia >= 1) & (hh <= 23) & (mi <= 59) & (ss <= 59)
+    # Days past the month's end go to the slow parser, which names them.
+    dias_mes = np.array([31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31])[np.clip(mes - 1, 0, 11)]
+    bisiesto = (ano % 4 == 0)
+    dias_mes = np.where((mes == 2) & ~bisiesto, 28, dias_mes)
+    fecha_ok &= dia <= dias_mes
+    ok &= fecha_ok | sin_reloj
+    meses = (2000 + ano - 1970) * 12 + np.clip(mes - 1, 0, 11)
+    dias = (np.datetime64("1970-01", "M") + meses.astype("timedelta64[M]")).astype("datetime64[D]")
+    dias = dias.astype(np.int64) + dia - 1
+    segundo = (dias * 86400 + hh * 3600 + mi * 60 + ss).astype(float)
+    segundo[sin_reloj] = np.nan
+    signo = lambda col: np.where(m[:, col] == 45, -1, 1)
+    heave = signo(29) * e(30, 35)
+    vn = signo(36) * (e(37, 42) * 10000 + e(43, 47)) / 10000.0
+    ve = signo(48) * (e(49, 54) * 10000 + e(55, 59)) / 10000.0
+    vn[np.abs(vn) >= VELOCIDAD_FUERA] = np.nan
+    ve[np.abs(ve) >= VELOCIDAD_FUERA] = np.nan
+    col = dict(segundo=segundo, contador=e(18, 23), yaw_deg=e(24, 28).astype(np.int32),
+               heave_cm=heave.astype(np.int32), vn=vn, ve=ve, flag_heading=e(60, 61).astype(np.int8),
+               flag_align=e(62, 63).astype(np.int8))
+    return col, ok
+
+
 def leer_raw(datos, ruta="raw"):
     """The samples of a ".raw" file.
 
@@ -117,35 +175,19 @@ def leer_raw(datos, ruta="raw"):
     (m/s, NaN for the out-of-range placeholder), 'flag_heading',
     'flag_align', 'linea' (line number)."""
     inf = Informe(ruta, "raw")
-    filas = []
-    for n, linea in _lineas(datos, inf):
+    numeradas = list(_lineas(datos, inf))
+    nombres = ("segundo", "contador", "yaw_deg", "heave_cm", "vn", "ve", "flag_heading", "flag_align")
+    lineas = [l for _, l in numeradas]
+    col, ok = _raw_columnas(lineas)
+    for i in np.nonzero(~ok)[0]:
+        n, linea = numeradas[i]
         m = _RAW.match(linea)
-        if not m:
-            inf.anotar(n, _motivo(linea))
-            continue
-        g = m.groups()
-        if g[0:6] == (b"00",) * 6:
-            t = float("nan")  # written before the clock was set
-        else:
-            f = _fecha(*g[0:6])
-            if f is None:
-                inf.anotar(n, "impossible date %r" % linea[:17])
-                continue
-            t = f.timestamp()
-        heave = int(g[9]) * (-1 if g[8] == b"-" else 1)
-        vn, ve = float(g[10]), float(g[11])
-        vn = float("nan") if abs(vn) >= VELOCIDAD_FUERA else vn
-        ve = float("nan") if abs(ve) >= VELOCIDAD_FUERA else ve
-        filas.append((t, int(g[6]), int(g[7]), heave, vn, ve, int(g[12]), int(g[13]), n))
-        inf.buenas += 1
+        inf.anotar(n, _motivo(linea) if not m else "impossible date %r" % linea[:17])
+    inf.buenas = int(np.sum(ok))
     _cerrar(inf)
-    nombres = ("segundo", "contador", "yaw_deg", "heave_cm", "vn", "ve", "flag_heading", "flag_align", "linea")
-    tipos = (float, np.int64, np.int32, np.int32, float, float, np.int8, np.int8, np.int64)
-    if filas:
-        columnas = list(zip(*filas))
-    else:
-        columnas = [()] * len(nombres)
-    return {k: np.asarray(c, dtype=t) for k, c, t in zip(nombres, columnas, tipos)}, inf
+    r = {k: col[k][ok] for k in nombres}
+    r["linea"] = np.arange(1, len(lineas) + 1, dtype=np.int64)[ok]
+    return r, inf
 
 
 def leer_wav(datos, ruta="wav"):

@@ -27,6 +27,13 @@ class Registros(unittest.TestCase):
         self.assertAlmostEqual(r["ve"][0], -1.5)
         self.assertEqual(r["contador"][0], 12)
         self.assertEqual(r["yaw_deg"][0], 247)
+        import datetime
+        cuando = datetime.datetime(2024, 3, 7, 15, 42, 9, tzinfo=datetime.timezone.utc).timestamp()
+        self.assertEqual(r["segundo"][0], cuando)
+        # 29 February of a leap year is a date; of another year it is not.
+        r, inf = registros.leer_raw(RAW.replace(b"07,03,24", b"29,02,24") + RAW.replace(b"07,03,24", b"29,02,25"))
+        self.assertEqual(len(r["segundo"]), 1)
+        self.assertEqual(r["segundo"][0], cuando - 7 * 86400)
         o, inf = registros.leer_wav(WAV)
         self.assertEqual((o[0]["numero"], o[0]["altura_cm"], o[0]["periodo_ds"], o[0]["direcciones"]),
                          (12, 153, 72, [2715]))
