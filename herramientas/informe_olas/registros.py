@@ -42,6 +42,7 @@ class Informe:
         self.cortada = False     # the last line has no CR LF
         self.otro_tipo = False   # no line of this kind at all
         self.vacio = False
+        self.sin_reloj = 0       # samples written before the clock was set
 
     def anotar(self, n, motivo):
         if len(self.malas) < 50:
@@ -59,6 +60,8 @@ class Informe:
         else:
             if self.cortada:
                 p.append("torn last line %d (no line end), skipped" % self.lineas)
+            if self.sin_reloj:
+                p.append("%d samples written before the clock was set: no time, left out" % self.sin_reloj)
             otras = [m for m in self.malas if not (self.cortada and m[0] == self.lineas)]
             if otras:
                 muestra = "; ".join("line %d: %s" % m for m in otras[:3] if m[1])
@@ -186,6 +189,7 @@ def leer_raw(datos, ruta="raw"):
     inf.buenas = int(np.sum(ok))
     _cerrar(inf)
     r = {k: col[k][ok] for k in nombres}
+    inf.sin_reloj = int(np.sum(np.isnan(r["segundo"])))
     r["linea"] = np.arange(1, len(lineas) + 1, dtype=np.int64)[ok]
     return r, inf
 

@@ -86,8 +86,9 @@ class Registros(unittest.TestCase):
         r, _ = registros.leer_raw(fuera)
         self.assertTrue(np.isnan(r["vn"][0]) and np.isnan(r["ve"][0]))
         # No clock yet: kept, without a time.
-        r, _ = registros.leer_raw(b"00,00,00,00,00,00" + RAW[17:])
+        r, inf = registros.leer_raw(b"00,00,00,00,00,00" + RAW[17:])
         self.assertTrue(np.isnan(r["segundo"][0]))
+        self.assertIn("1 samples written before the clock was set", inf.problemas()[0])
 
     def test_heave_vuelve_al_centro_de_su_centimetro(self):
         # The buoy writes 1 for (0, 1] cm and -1 for [-1, 0) cm.
@@ -206,6 +207,65 @@ class Espectros(unittest.TestCase):
         self.assertEqual(nseg, 20)  # the two segments holding the gap are left out
         self.assertTrue(np.all(np.isfinite(P[0, 0].real)))
         self.assertEqual(espectro.segmentos_validos(np.zeros(3000, dtype=bool), 1024), [])
+
+
+class Calidad(unittest.TestCase):
+    """Each test of the interval's QC on a sea that passes them all, spoiled
+    in one way at a time."""
+
+    FW = dict(olas=170, heading_pct=100, align_pct=100, dir_ddeg=390, h13_cm=85)   # Hm0 0.89 m, from 39 degrees
+
+    def evaluar(self, z, vn, ve, fw=None, presente=None):
+        if presente is None:
+            presente = np.isfinite(z) & np.isfinite(vn) & np.isfinite(ve)
+        f, P, nseg = espectro.welch([z, vn, ve], presente, 10.0)
+        p = espectro.parametros(f, P[0, 0].real)
+        p.update(espectro.direcciones(f, P, ip=p["ip"])[2])
+        fw = dict(self.FW, **(fw or {}))
+        p["h13_over_hm0"] = fw["h13_cm"] / 100.0 / p["hm0"]
+        return qc.evaluar(z, vn, ve, presente, 10.0, nseg, fw, p)
+
+    def mar(self):
+        trenes = [(0.08 + 0.005 * k, 0.1, 30.0 + 2 * k) for k in range(10)]
+        z, vn, ve = mar_sintetico(trenes)
+        return np.round(z, 2), vn, ve   # the buoy's centimetres
+
+    def test_un_mar_limpio_pasa_todo(self):
+        r = self.evaluar(*self.mar())
+        self.assertEqual(r, dict({k: qc.PASA for k in qc.NOMBRES}, qc_flag=qc.PASA), r)
+
+    def test_cada_fallo_da_su_codigo(self):
+        z, vn, ve = self.mar()
+        z2 = z.copy()
+        z2[3000:3040] = z2[3000]; vn2 = vn.copy(); vn2[3000:3040] = vn2[3000]
+        ve2 = ve.copy(); ve2[3000:3040] = ve2[3000]
+        self.assertEqual(self.evaluar(z2, vn2, ve2)["flat_line"], qc.FALLA)   # 4 s stuck
+        z2 = z.copy()
+        z2[::500] += 3.0                                                       # 24 spikes
+        self.assertEqual(self.evaluar(z2, vn, ve)["spike"], qc.FALLA if 24 / 12000 > qc.SPIKE_FALLA else qc.SOSPECHOSO)
+        z2 = z.copy()
+        z2[100] = 25.0
+        self.assertEqual(self.evaluar(z2, vn, ve)["range"], qc.FALLA)
+        z2 = z.copy()
+        z2[4000:4600] = np.nan                                                 # 5 % missing
+        r = self.evaluar(z2, vn, ve)
+        self.assertEqual((r["gap"], r["qc_flag"]), (qc.SOSPECHOSO, qc.SOSPECHOSO))
+        self.assertEqual(self.evaluar(z, vn, ve, fw=dict(heading_pct=70))["fw_quality"], qc.SOSPECHOSO)
+        self.assertEqual(self.evaluar(z, vn, ve, fw=dict(align_pct=20))["fw_quality"], qc.FALLA)
+
+    def test_la_boya_contra_el_espectro(self):
+        z, vn, ve = self.mar()
+        # A buoy direction turned half a turn (a wrong correction factor) fails.
+        self.assertEqual(self.evaluar(z, vn, ve, fw=dict(dir_ddeg=2100))["direction"], qc.FALLA)
+        self.assertEqual(self.evaluar(z, vn, ve, fw=dict(dir_ddeg=720))["direction"], qc.SOSPECHOSO)
+        # Heights in the wrong unit (twice, or half) fail; a few waves are not judged.
+        self.assertEqual(self.evaluar(z, vn, ve, fw=dict(h13_cm=170))["h13_hm0"], qc.FALLA)
+        self.assertEqual(self.evaluar(z, vn, ve, fw=dict(h13_cm=40))["h13_hm0"], qc.FALLA)
+        self.assertEqual(self.evaluar(z, vn, ve, fw=dict(h13_cm=65))["h13_hm0"], qc.SOSPECHOSO)
+        r = self.evaluar(z, vn, ve, fw=dict(olas=5, dir_ddeg=2100))
+        self.assertEqual((r["h13_hm0"], r["direction"]), (qc.NO_EVALUADO, qc.NO_EVALUADO))
+        # The no-direction mark of the buoy is not a direction.
+        self.assertEqual(self.evaluar(z, vn, ve, fw=dict(dir_ddeg=9999))["direction"], qc.NO_EVALUADO)
 
 
 class Intervalos(unittest.TestCase):
