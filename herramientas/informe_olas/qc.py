@@ -82,7 +82,10 @@ def evaluar(heave, vn, ve, presente, fs, segmentos, fw, esp):
         r["gap"] = FALLA
 
     h = heave[presente]
-    v = np.hypot(vn[presente], ve[presente])
+    # Velocities the buoy could not write are missing in the grid: judged
+    # here on every sample that has a heave.
+    con_heave = np.isfinite(heave)
+    v = np.hypot(vn[con_heave], ve[con_heave])
     fuera_h = np.abs(h) > HEAVE_MAX_M
     fuera_v = ~np.isfinite(v) | (v > VELOCIDAD_MAX_MS)
     r["range"] = FALLA if np.any(fuera_h) else (SOSPECHOSO if np.any(fuera_v) else PASA)

@@ -246,6 +246,9 @@ class Calidad(unittest.TestCase):
         z2 = z.copy()
         z2[100] = 25.0
         self.assertEqual(self.evaluar(z2, vn, ve)["range"], qc.FALLA)
+        vn2 = vn.copy()
+        vn2[200] = np.nan                                                      # " 99999.9999,"
+        self.assertEqual(self.evaluar(z, vn2, ve)["range"], qc.SOSPECHOSO)
         z2 = z.copy()
         z2[4000:4600] = np.nan                                                 # 5 % missing
         r = self.evaluar(z2, vn, ve)
