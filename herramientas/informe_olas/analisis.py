@@ -212,11 +212,9 @@ def dias_de_la_tarjeta(origen):
 
 
 def dentro_de(it, desde, hasta):
-    if desde is not None and it.fin <= desde:
-        return False
-    if hasta is not None and it.inicio >= hasta:
-        return False
-    return True
+    """An interval is reported when its middle lies in [desde, hasta)."""
+    medio = it.inicio + (it.fin - it.inicio) / 2
+    return (desde is None or medio >= desde) and (hasta is None or medio < hasta)
 
 
 def nan_a_none(x):

@@ -86,6 +86,9 @@ def main(argv=None):
             continue
         analisis.construir_intervalos(d, [f.nombre for f in ficheros if f.tipo == "raw"])
         m = d.muestras
+        for it in d.intervalos:
+            if analisis.dentro_de(it, a.desde, a.hasta):
+                intervalos.append(analisis.analizar_intervalo(it, m, d.fs or 10.0))
         if m is not None and (a.desde or a.hasta):
             t = m["t"]
             ok = np.ones(len(t), dtype=bool)
@@ -94,9 +97,6 @@ def main(argv=None):
             if a.hasta:
                 ok &= t < a.hasta.timestamp()
             m = {k: v[ok] for k, v in m.items()}
-        for it in d.intervalos:
-            if analisis.dentro_de(it, a.desde, a.hasta):
-                intervalos.append(analisis.analizar_intervalo(it, m, d.fs or 10.0))
         for o in d.olas:
             if (a.desde is None or o["tiempo"] >= a.desde) and (a.hasta is None or o["tiempo"] < a.hasta):
                 olas.append(o)

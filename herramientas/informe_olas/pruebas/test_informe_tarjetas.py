@@ -43,8 +43,8 @@ def simular(carpeta, duracion, *opciones):
         return json.load(h)
 
 
-def informe(tarjeta_o_carpeta, salida):
-    r = subprocess.run(["/usr/bin/python3", INFORME, tarjeta_o_carpeta, "--out", salida],
+def informe(tarjeta_o_carpeta, salida, *opciones):
+    r = subprocess.run(["/usr/bin/python3", INFORME, tarjeta_o_carpeta, "--out", salida] + list(opciones),
                        capture_output=True, text=True)
     if r.returncode != 0:
         raise AssertionError("informe failed: " + r.stderr)
@@ -133,6 +133,23 @@ class Mares(unittest.TestCase):
                 self.assertEqual(Decimal(f["h13_m"]) * 100, Decimal(campos[7]))
                 self.assertEqual(Decimal(f["dir_fw_deg"]) * 10, Decimal(campos[15]))
                 self.assertEqual(f["start_utc"][11:16], campos[3] + ":" + campos[4])
+
+    def test_desde_hasta(self):
+        import netCDF4
+        salida = os.path.join(self.tmp, "r_hora")
+        filas, olas, _ = informe(os.path.join(self.uni, "card.img"), salida,
+                                 "--from", "2026-12-07T15:00", "--to", "2026-12-07T16:00Z")
+        self.assertEqual([f["start_utc"] for f in filas],
+                         ["2026-12-07T15:00:01Z", "2026-12-07T15:20:01Z", "2026-12-07T15:40:01Z"])
+        todas = {f["start_utc"]: f for f in self.f_uni}
+        for f in filas:
+            self.assertEqual(f, todas[f["start_utc"]])
+        self.assertEqual(len(olas), sum(int(f["waves"]) for f in filas))
+        with netCDF4.Dataset(os.path.join(salida, "olas.nc")) as nc:
+            t = nc["sample_time"][:]
+            self.assertGreaterEqual(t.min(), 1796655600.0)
+            self.assertLess(t.max(), 1796659200.0)
+            self.assertEqual(nc.time_coverage_start, "2026-12-07T15:00:01Z")
 
 
 @unittest.skipUnless(SIM, "OLAS_SIM not set")
