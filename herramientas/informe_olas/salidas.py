@@ -115,10 +115,10 @@ class NetCDF:
                   long_name="eastward velocity of the buoy (orbital motion plus drift)")
         self._var("yaw", "i2", ("sample",), units="degree", standard_name="platform_yaw",
                   long_name="heading of the buoy, clockwise from north")
-        self._var("flag_heading", "i1", ("sample",), units="1", flag_values=np.array([0, 1], dtype=np.int8),
+        self._var("flag_heading", "i1", ("sample",), flag_values=np.array([0, 1], dtype=np.int8),
                   flag_meanings="heading_not_valid heading_valid",
                   long_name="sensor's heading-valid bit of the latest navigation log")
-        self._var("flag_align", "i1", ("sample",), units="1", flag_values=np.array([0, 1], dtype=np.int8),
+        self._var("flag_align", "i1", ("sample",), flag_values=np.array([0, 1], dtype=np.int8),
                   flag_meanings="alignment_not_valid alignment_valid",
                   long_name="sensor's alignment-valid bit of the latest navigation log")
         self.inicio = None
@@ -163,8 +163,11 @@ class NetCDF:
              lambda o: o["periodo_ds"] / 10.0),
             ("wave_samples", "i4", dict(units="1", long_name="samples in the wave"), lambda o: o["muestras"]),
             ("wave_from_direction", "f4",
-             dict(units="degree", long_name="buoy's direction of the single wave (from, clockwise from north)",
-                  comment="velocity change from crest to trough; 9999 in the record (not computed) is missing"),
+             dict(units="degree", standard_name="sea_surface_wave_from_direction",
+                  long_name="buoy's direction of the single wave (from, clockwise from north)",
+                  comment="velocity change from crest to trough, turned by the buoy's direction correction "
+                          "(half a turn by default, which makes it the direction the wave comes from); "
+                          "9999 in the record (not computed) is missing"),
              lambda o: o["direcciones"][0] / 10.0 if o["direcciones"] and o["direcciones"][0] != 9999 else np.nan),
             ("wave_heading_percent", "i2", dict(units="percent", long_name="share of navigation logs with valid heading"),
              lambda o: o["heading_pct"]),
@@ -259,7 +262,7 @@ class NetCDF:
         anc = []
         for n in ["qc_flag"] + ["qc_" + k for k in qc.NOMBRES]:
             clave = "qc_flag" if n == "qc_flag" else n[3:]
-            v = self._var(n, "i1", ("interval",), standard_name="status_flag", units="1",
+            v = self._var(n, "i1", ("interval",), standard_name="status_flag",
                           long_name=("overall quality of the interval (worst evaluated test)" if n == "qc_flag"
                                      else "quality test: " + clave.replace("_", " ")), **BANDERAS)
             if ints:
@@ -302,7 +305,6 @@ class NetCDF:
                     "statistics it computed itself, and spectra, bulk parameters, directions and quality flags "
                     "computed from its samples by herramientas/informe.",
             keywords="ocean waves, wave buoy, significant wave height, wave spectra, wave direction",
-            featureType="timeSeries",
             cdm_data_type="Station",
             source="SD card of the buoy: " + self.fuente,
             processing_level="samples as logged; spectra and QC computed ashore",
@@ -331,6 +333,18 @@ class NetCDF:
             v = nc.createVariable("lon", "f8", ())
             v.setncatts(dict(standard_name="longitude", units="degrees_east", long_name="position of the buoy"))
             v.assignValue(lon)
+        # Each data variable names its time (and the position, when known).
+        lugar = " lat lon" if self.posicion is not None else ""
+        for nombre, v in nc.variables.items():
+            dims = v.dimensions
+            if nombre in ("sample_time", "wave_time", "time", "time_bnds", "frequency", "lat", "lon"):
+                continue
+            if dims[:1] == ("sample",):
+                v.coordinates = "sample_time" + lugar
+            elif dims[:1] == ("wave",):
+                v.coordinates = "wave_time" + lugar
+            elif dims[:1] == ("interval",) and lugar:
+                v.coordinates = "time" + lugar
         problemas = ["%s: %s" % (i.ruta, p) for i in informes for p in i.problemas()]
         if problemas:
             att["input_problems"] = "; ".join(problemas[:200])
