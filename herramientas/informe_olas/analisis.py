@@ -85,9 +85,7 @@ def leer_dia(nombre, ficheros, informes):
             datos = f.leer()
         except tarjeta.ErrorTarjeta as e:
             inf = registros.Informe(f.ruta, f.tipo)
-            inf.vacio = False
-            inf.otro_tipo = False
-            inf.malas.append((0, str(e)))
+            inf.error = str(e)
             informes.append(inf)
             continue
         if f.tipo == "raw":
@@ -200,15 +198,17 @@ def analizar_intervalo(it, m, fs):
 
 
 def dias_de_la_tarjeta(origen):
-    """The card's files grouped by day folder, and the other files."""
+    """The card's files grouped by day folder, the other files, and the day
+    folders without files."""
     dias = defaultdict(list)
     otros = []
-    for f in origen.ficheros():
+    todos = origen.ficheros()
+    for f in todos:
         if f.tipo == "other":
             otros.append(f)
         else:
             dias[f.dia].append(f)
-    return dict(sorted(dias.items())), otros
+    return dict(sorted(dias.items())), otros, tarjeta.dias_vacios(origen, todos)
 
 
 def dentro_de(it, desde, hasta):

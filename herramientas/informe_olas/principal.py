@@ -8,7 +8,7 @@ import sys
 
 import numpy as np
 
-from . import analisis, pagina, salidas, tarjeta
+from . import analisis, pagina, registros, salidas, tarjeta
 
 
 def _fecha(texto):
@@ -61,7 +61,7 @@ def main(argv=None):
 
     try:
         origen = tarjeta.abrir(a.card)
-        dias, otros = analisis.dias_de_la_tarjeta(origen)
+        dias, otros, vacios = analisis.dias_de_la_tarjeta(origen)
     except tarjeta.ErrorTarjeta as e:
         print("informe: %s" % e, file=sys.stderr)
         return 1
@@ -76,6 +76,10 @@ def main(argv=None):
         dias = {k: v for k, v in dias.items() if quiero(k)}
 
     informes = []
+    for d in vacios:
+        inf = registros.Informe(d, "day")
+        inf.nota = "empty day folder, skipped"
+        informes.append(inf)
     nc = salidas.NetCDF(os.path.join(a.out, "olas.nc"), os.path.abspath(a.card), a.position)
     intervalos, olas = [], []
     progreso = Progreso(len(dias), sys.stderr.isatty())

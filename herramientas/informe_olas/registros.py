@@ -43,6 +43,8 @@ class Informe:
         self.otro_tipo = False   # no line of this kind at all
         self.vacio = False
         self.sin_reloj = 0       # samples written before the clock was set
+        self.error = None        # the file could not be read at all
+        self.nota = None         # anything else to say about it
 
     def anotar(self, n, motivo):
         if len(self.malas) < 50:
@@ -53,7 +55,11 @@ class Informe:
     def problemas(self):
         """Short readable lines, empty when the file was whole."""
         p = []
-        if self.vacio:
+        if self.nota:
+            p.append(self.nota)
+        if self.error:
+            p.append("unreadable (%s), skipped" % self.error)
+        elif self.vacio:
             p.append("empty file, skipped")
         elif self.otro_tipo:
             p.append("not a %s file (no line has its layout), skipped" % self.tipo)

@@ -56,8 +56,10 @@ class Carpeta:
 
     def __init__(self, raiz):
         self.raiz = raiz
+        self.carpetas = []
 
     def ficheros(self):
+        self.carpetas = sorted(n for n in os.listdir(self.raiz) if os.path.isdir(os.path.join(self.raiz, n)))
         lista = []
         for actual, carpetas, nombres in os.walk(self.raiz):
             carpetas.sort()
@@ -107,6 +109,7 @@ class Imagen:
 
     def __init__(self, ruta):
         self.ruta = ruta + _desplazamiento(ruta)
+        self.carpetas = []
         self._entorno = dict(os.environ, MTOOLS_SKIP_CHECK="1", MTOOLS_NO_VFAT="0")
 
     def _mtools(self, *args):
@@ -128,7 +131,9 @@ class Imagen:
                 continue
             partes = linea[3:].rstrip("/").split("/")
             if linea.endswith("/"):
-                continue  # a folder
+                if len(partes) == 1:
+                    self.carpetas.append(partes[0])
+                continue
             dia = partes[0] if len(partes) >= 2 else None
             nombre = "/".join(partes[1:]) if len(partes) >= 2 else partes[0]
             tipo = _clasificar(dia, nombre) if len(partes) == 2 else "other"
@@ -140,6 +145,12 @@ class Imagen:
         if r.returncode != 0:
             raise ErrorTarjeta("cannot read %s: %s" % (f.ruta, r.stderr.decode("utf-8", "replace").strip()))
         return r.stdout
+
+
+def dias_vacios(origen, ficheros):
+    """Day folders (YYMMDD) of the card that hold no file."""
+    con = {f.dia for f in ficheros}
+    return sorted(c for c in origen.carpetas if DIA.match(c) and c not in con)
 
 
 def abrir(ruta):

@@ -217,13 +217,15 @@ class TarjetaMaltratada(unittest.TestCase):
             h.write(b"\x00" * 512)                      # the size was written, the data not
         with open(os.path.join(copia, ajeno), "wb") as h:
             h.write(self.ficheros[wavs[0]])             # a wave file under a raw name
-        os.makedirs(os.path.join(copia, "261208"))      # a day without files
+        os.makedirs(os.path.join(copia, "261208"))      # a day with an empty file
         with open(os.path.join(copia, "261208", "0000.res"), "wb"):
             pass
+        os.makedirs(os.path.join(copia, "261209"))      # a day without files
         filas, olas, err = informe(copia, os.path.join(self.tmp, "r2"))
         self.assertIn("%s: torn last line" % rota, err)
         self.assertIn("%s: not a raw file" % ajeno, err)
         self.assertIn("261208/0000.res: empty file", err)
+        self.assertIn("261209: empty day folder", err)
         self.assertNotIn(ceros, err)
         self.assertEqual(len(olas), len(self.olas))
         self.assertEqual([f["h13_m"] for f in filas if f["waves"]], [f["h13_m"] for f in self.filas if f["waves"]])
