@@ -9,7 +9,9 @@ report can say it was skipped.
 
 import os
 import re
+import shutil
 import subprocess
+import tempfile
 
 DIA = re.compile(r"^(\d{2})(\d{2})(\d{2})$")
 FICHERO = re.compile(r"^(\d{2})(\d{2})\.(raw|wav|res)$", re.IGNORECASE)
@@ -110,6 +112,7 @@ class Imagen:
     def __init__(self, ruta):
         self.ruta = ruta + _desplazamiento(ruta)
         self.carpetas = []
+        self._tmp = self._dia = self._fallo = None
         self._entorno = dict(os.environ, MTOOLS_SKIP_CHECK="1", MTOOLS_NO_VFAT="0")
 
     def _mtools(self, *args):
@@ -141,10 +144,32 @@ class Imagen:
         return sorted(lista, key=_orden)
 
     def leer(self, f):
+        # A whole day folder is copied out at once (mtools reads the card's
+        # allocation table at every call: once per day, not once per file).
+        if f.dia is not None and f.dia != self._dia:
+            self._soltar()
+            tmp = tempfile.mkdtemp(prefix="informe_")
+            r = self._mtools("mcopy", "-s", "-n", "-m", "-i", self.ruta, "::/" + f.dia, tmp)
+            self._tmp, self._dia = tmp, f.dia
+            if r.returncode != 0:
+                self._fallo = r.stderr.decode("utf-8", "replace").strip()
+        if f.dia is not None and f.dia == self._dia:
+            ruta = os.path.join(self._tmp, f.dia, f.nombre)
+            if os.path.isfile(ruta):
+                with open(ruta, "rb") as h:
+                    return h.read()
         r = self._mtools("mtype", "-i", self.ruta, "::/" + f.ruta)
         if r.returncode != 0:
             raise ErrorTarjeta("cannot read %s: %s" % (f.ruta, r.stderr.decode("utf-8", "replace").strip()))
         return r.stdout
+
+    def _soltar(self):
+        if self._tmp:
+            shutil.rmtree(self._tmp, ignore_errors=True)
+        self._tmp = self._dia = self._fallo = None
+
+    def __del__(self):
+        self._soltar()
 
 
 def dias_vacios(origen, ficheros):

@@ -39,37 +39,39 @@ def tramos(segundos, contador, fs):
     sample i of the run [a, b) is at t0 + slots[i - a] / fs: slots go up by
     one per sample, and by more where the counter shows lines missing.
     Samples without a clock stamp (NaN) are left out of every run."""
-    resultado = []
     n = len(segundos)
-    i = 0
-    while i < n:
-        if not np.isfinite(segundos[i]):
-            i += 1
-            continue
-        a = i
-        lo, hi = segundos[i], segundos[i] + 1.0
-        ranuras = [0]
-        j = i + 1
-        while j < n:
-            s = segundos[j]
-            if not np.isfinite(s):
-                break
-            # The counter goes up by one, or starts again at 0 with a wave; a
-            # bigger step up means that many lines are missing.
-            paso = 1
-            if contador[j] > contador[j - 1] + 1:
-                paso = int(contador[j] - contador[j - 1])
-            elif contador[j] != contador[j - 1] + 1 and contador[j] != 0:
-                break
-            k = (ranuras[-1] + paso) / fs
-            nlo, nhi = max(lo, s - k), min(hi, s + 1.0 - k)
-            if nlo >= nhi - 1e-9:
-                break
-            lo, hi = nlo, nhi
-            ranuras.append(ranuras[-1] + paso)
-            j += 1
-        resultado.append((a, j, 0.5 * (lo + hi), np.asarray(ranuras)))
-        i = j
+    if n == 0:
+        return []
+    s = np.asarray(segundos, dtype=float)
+    c = np.asarray(contador, dtype=np.int64)
+    # The counter goes up by one, or starts again at 0 with a wave; a bigger
+    # step up means that many lines are missing; anything else breaks a run.
+    paso = np.ones(n, dtype=np.int64)
+    d = np.diff(c)
+    paso[1:] = np.where(d > 1, d, 1)
+    corte = np.zeros(n, dtype=bool)
+    corte[0] = True
+    corte[1:] = (d != 1) & (c[1:] != 0) & (d <= 1)
+    sin_reloj = ~np.isfinite(s)
+    corte |= sin_reloj
+    corte[1:] |= sin_reloj[:-1]
+    inicios = list(np.nonzero(corte)[0]) + [n]
+    resultado = []
+    for a0, b0 in zip(inicios[:-1], inicios[1:]):
+        a = a0
+        while a < b0:
+            if sin_reloj[a]:
+                a += 1
+                continue
+            ranuras = np.cumsum(paso[a:b0]) - paso[a]
+            k = ranuras / fs
+            lo = np.maximum.accumulate(s[a:b0] - k)
+            hi = np.minimum.accumulate(s[a:b0] + 1.0 - k)
+            # The run ends at the first sample that cannot be placed in its second.
+            malos = np.nonzero(lo >= hi - 1e-9)[0]
+            fin = int(malos[0]) if len(malos) else b0 - a
+            resultado.append((a, a + fin, 0.5 * (lo[fin - 1] + hi[fin - 1]), ranuras[:fin]))
+            a += fin
     return resultado
 
 
