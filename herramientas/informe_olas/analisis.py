@@ -160,8 +160,11 @@ def analizar_intervalo(it, m, fs):
         tt = m["t"][a:b]
         ok = np.isfinite(tt)
         if np.any(ok):
-            # The grid keeps the samples' own phase within the second.
-            t0 = t0 + ((tt[ok][0] - t0) % (1.0 / fs))
+            # The grid keeps the samples' own phase within the sampling
+            # period: the commonest one (a short run after a cut may have another).
+            fases = np.round(((tt[ok] - t0) % (1.0 / fs)) * 1000.0).astype(np.int64)
+            valores, cuentas = np.unique(fases, return_counts=True)
+            t0 = t0 + valores[np.argmax(cuentas)] / 1000.0
     n = int(np.floor((t1 - t0) * fs - 1e-9)) + 1
     h = np.full(n, np.nan)
     vn = np.full(n, np.nan)

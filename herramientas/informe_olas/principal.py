@@ -107,8 +107,9 @@ def main(argv=None):
         if m is not None:
             nc.muestras(m)
         # Only the plot's interval keeps its trace; a month of them would not fit.
-        for it in intervalos[:-1]:
-            if it.traza is not None and it is not _ejemplo(intervalos):
+        ejemplo = _ejemplo(intervalos)
+        for it in intervalos:
+            if it.traza is not None and it is not ejemplo:
                 it.traza = None
     progreso.fin()
     olas.sort(key=lambda o: (o["tiempo"], o["numero"]))

@@ -2,18 +2,31 @@
 
 A raw line carries the buoy's clock to the second and the sample's place in
 its wave (a counter that goes up by one per sample and starts again at 0 when
-a wave starts or ends). Samples come at a steady rate, so within a run of
-consecutive samples the time of sample k is t0 + k / fs. The rate is found
-from the data (the typical number of lines stamped with one second); t0 is the
-value that puts every sample of the run inside its stamped second, as near the
-middle of what the stamps allow as possible.
+a wave starts or ends). Samples come at the sensor's steady rate, so where
+the counter runs on unbroken, sample k of a run is at t0 + slot(k) / fs: the
+slots go up by one per line, and by more where the counter skips numbers
+(lines lost). The rate is found from the data (the typical number of lines
+stamped with one second).
 
-A run ends where the samples can no longer be placed that way (lines went
-missing, the clock was set, the power went): that is a gap. The counter tells
-a missing line even within a second (it skips a number).
+The stamps only fix t0. A stamp is the buoy's clock when the line was built,
+so it is not an exact sampling time: the clock is stepped now and then by a
+tenth of a second or so when it is corrected, and when the buoy's loop is
+held up for a moment (at the top of some hours it closes its files, writes
+its summary and sets its clock together) the samples waiting in the port are
+processed in a burst and carry one stamp. Neither moves a sample: the
+counter places it. t0 is taken from the stamps of the whole run, leaving out
+the few that disagree.
+
+A run ends where the counter breaks (a step that is neither +1 nor a restart
+at 0), where the clock is not set, or where the stamps jump for good by more
+than SALTO_S against the counter (the power went and came back, or the
+clock was set by more than that): those are the gaps.
 """
 
 import numpy as np
+
+SALTO_S = 0.7       # a lasting step of the stamps against the counter this large is a gap
+PERSISTENCIA_S = 6  # ...when it lasts at least this long (a held-up loop lasts less)
 
 
 def frecuencia_muestreo(segundos):
@@ -32,20 +45,60 @@ def frecuencia_muestreo(segundos):
     return float(c[np.argmax(n)])
 
 
+def _saltos(off, fs):
+    """Indices where the stamps' offset against the counter steps for good."""
+    W = max(int(round(2 * fs)), 1)                     # 2-second chunks
+    n = len(off)
+    nb = -(-n // W)
+    if nb < 2:
+        return []
+    relleno = np.concatenate([off, np.full(nb * W - n, np.nan)])
+    cm = np.nanmedian(relleno.reshape(nb, W), axis=1)
+    P = max(int(PERSISTENCIA_S / 2), 1)
+    cortes = []
+    j = 0
+    while j < nb - 1:
+        ref = cm[j]
+        siguientes = cm[j + 1:j + 1 + P]
+        if np.all(np.abs(siguientes - ref) > SALTO_S) and np.all(np.sign(siguientes - ref) == np.sign(siguientes[0] - ref)):
+            # The first sample of chunks j and j+1 that has left the old level for good.
+            zona = np.arange(j * W, min((j + 2) * W, n))
+            fuera = np.abs(off[zona] - ref) > SALTO_S
+            i = None
+            for z in np.nonzero(fuera)[0]:
+                if np.all(np.abs(off[zona[z]:min(zona[z] + 5, n)] - ref) > SALTO_S):
+                    i = int(zona[z])
+                    break
+            if i is None:
+                i = (j + 1) * W
+            cortes.append(i)
+            j += 1
+            # Chunks from the cut on belong to the new level.
+            cm[j] = np.median(off[i:min((j + 1) * W, n)]) if i < min((j + 1) * W, n) else cm[j]
+            continue
+        j += 1
+    return cortes
+
+
+def _t0(off):
+    """The run's start from its stamps: every line lies in its stamped second,
+    leaving out the few stamped late or early."""
+    lo = np.percentile(off, 99.5)
+    hi = np.percentile(off + 1.0, 0.5)
+    return 0.5 * (lo + hi) if lo < hi else float(np.median(off)) + 0.5
+
+
 def tramos(segundos, contador, fs):
     """Splits consecutive samples into runs that keep the steady rate.
 
     Returns a list of (start index, end index exclusive, t0, slots) where
-    sample i of the run [a, b) is at t0 + slots[i - a] / fs: slots go up by
-    one per sample, and by more where the counter shows lines missing.
-    Samples without a clock stamp (NaN) are left out of every run."""
+    sample i of the run [a, b) is at t0 + slots[i - a] / fs. Samples without a
+    clock stamp (NaN) are left out of every run."""
     n = len(segundos)
     if n == 0:
         return []
     s = np.asarray(segundos, dtype=float)
     c = np.asarray(contador, dtype=np.int64)
-    # The counter goes up by one, or starts again at 0 with a wave; a bigger
-    # step up means that many lines are missing; anything else breaks a run.
     paso = np.ones(n, dtype=np.int64)
     d = np.diff(c)
     paso[1:] = np.where(d > 1, d, 1)
@@ -58,20 +111,16 @@ def tramos(segundos, contador, fs):
     inicios = list(np.nonzero(corte)[0]) + [n]
     resultado = []
     for a0, b0 in zip(inicios[:-1], inicios[1:]):
-        a = a0
-        while a < b0:
-            if sin_reloj[a]:
-                a += 1
+        if sin_reloj[a0]:
+            continue
+        ranuras = np.cumsum(paso[a0:b0]) - paso[a0]
+        off = s[a0:b0] - ranuras / fs
+        bordes = [0] + _saltos(off, fs) + [b0 - a0]
+        for p, q in zip(bordes[:-1], bordes[1:]):
+            if q <= p:
                 continue
-            ranuras = np.cumsum(paso[a:b0]) - paso[a]
-            k = ranuras / fs
-            lo = np.maximum.accumulate(s[a:b0] - k)
-            hi = np.minimum.accumulate(s[a:b0] + 1.0 - k)
-            # The run ends at the first sample that cannot be placed in its second.
-            malos = np.nonzero(lo >= hi - 1e-9)[0]
-            fin = int(malos[0]) if len(malos) else b0 - a
-            resultado.append((a, a + fin, 0.5 * (lo[fin - 1] + hi[fin - 1]), ranuras[:fin]))
-            a += fin
+            r = ranuras[p:q] - ranuras[p]
+            resultado.append((a0 + p, a0 + q, _t0(s[a0 + p:a0 + q] - r / fs), r))
     return resultado
 
 

@@ -124,6 +124,18 @@ class BaseDeTiempo(unittest.TestCase):
         self.assertEqual(sorted(h[2] for h in huecos), [1, 4, 5])
         self.assertLess(np.max(np.abs(tt - t[keep])), 0.05)
 
+    def test_sellos_tardios_y_pasos_del_reloj_no_mueven_las_muestras(self):
+        t, c = self.serie()
+        sellos = _segundos(t)
+        # The loop held up 1.5 s: fifteen lines built in a burst, one stamp.
+        sellos[1200:1215] = _segundos(t[1215])
+        # The clock put a tenth of a second ahead from line 2000 on.
+        sellos[2000:] = _segundos(t[2000:] + 0.1)
+        tt, huecos = tiempo.tiempos(sellos, c, 10.0)
+        self.assertEqual(huecos, [])
+        self.assertLess(np.max(np.abs(np.diff(tt) - 0.1)), 1e-6)
+        self.assertLess(np.max(np.abs(tt - t)), 0.15)
+
     def test_un_corte_largo_y_un_reloj_puesto_en_hora(self):
         t, c = self.serie()
         t2 = t.copy()
