@@ -311,6 +311,8 @@ class NetCDF:
             history="%s herramientas/informe %s" % (ahora, historia),
             date_created=ahora,
             creator_name="Sensor de olas project",
+            platform="moored surface wave buoy (Sensor de olas)",
+            instrument="inertial motion sensor (heave, north and east velocity, yaw) sampled by the buoy",
             standard_name_vocabulary="CF Standard Name Table",
             references="Kuik, van Vledder and Holthuijsen (1988), J. Phys. Oceanogr. 18, 1020-1034; "
                        "QARTOD manual for real-time quality control of in-situ surface wave data",
