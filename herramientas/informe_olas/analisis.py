@@ -1,0 +1,229 @@
+"""From the card's files to samples, waves and intervals, one day at a time
+(a day's samples fit in memory; a month's need not)."""
+
+import datetime
+import math
+from collections import defaultdict
+
+import numpy as np
+
+from . import espectro, qc, registros, tiempo, tarjeta
+
+UTC = datetime.timezone.utc
+LONGITUDES = (10, 15, 20, 30, 60)
+LONGITUD_POR_DEFECTO = 20
+
+
+def heave_metros(heave_cm):
+    """The heave in metres, positive down. The buoy rounds the centimetres
+    away from zero (0.2 cm is written 1, -0.2 cm as -1), so a written k stands
+    for the span between k - 1 and k (k > 0); its middle is the unbiased value."""
+    h = heave_cm.astype(float)
+    return (h - 0.5 * np.sign(h)) / 100.0
+
+
+class Intervalo:
+    def __init__(self, inicio, fin, fw=None):
+        self.inicio = inicio    # datetime, UTC
+        self.fin = fin
+        self.fw = fw            # the ".res" record, or None
+        self.muestras = 0
+        self.esp = {}
+        self.qc = {}
+        self.espectro = None    # (f, S, a1, b1)
+        self.traza = None       # (t, heave) of the interval, for the plot
+
+
+def longitud_intervalo(minutos_inicio):
+    """The averaging length in minutes: the commonest step between starts."""
+    pasos = defaultdict(int)
+    s = sorted(set(minutos_inicio))
+    for a, b in zip(s, s[1:]):
+        if b - a in LONGITUDES:
+            pasos[b - a] += 1
+    if not pasos:
+        return LONGITUD_POR_DEFECTO
+    return max(pasos.items(), key=lambda kv: (kv[1], kv[0]))[0]
+
+
+def fin_de_intervalo(inicio, L):
+    """Where the buoy ends an interval that starts at inicio: one second past
+    the next whole multiple of L minutes, or 23:59:50 for the day's last."""
+    m = L * (inicio.minute // L + 1)
+    base = inicio.replace(minute=0, second=0, microsecond=0)
+    fin = base + datetime.timedelta(minutes=m, seconds=1)
+    if fin.date() != inicio.date():
+        fin = base.replace(hour=23, minute=59, second=50)
+    return fin
+
+
+def inicio_de_intervalo(fecha, hh, mm, L):
+    t = datetime.datetime(fecha.year, fecha.month, fecha.day, hh, mm, tzinfo=UTC)
+    # An interval that follows another starts one second past the minute.
+    return t + datetime.timedelta(seconds=1) if mm % L == 0 else t
+
+
+class Dia:
+    """Everything read from one day's folder."""
+
+    def __init__(self, nombre):
+        self.nombre = nombre
+        self.muestras = None    # dict of arrays, times rebuilt
+        self.olas = []
+        self.res = []
+        self.huecos = []
+        self.intervalos = []
+        self.fs = None
+
+
+def leer_dia(nombre, ficheros, informes):
+    """Reads one day's files; every problem goes to informes (list of Informe)."""
+    d = Dia(nombre)
+    partes = []
+    for f in ficheros:
+        try:
+            datos = f.leer()
+        except tarjeta.ErrorTarjeta as e:
+            inf = registros.Informe(f.ruta, f.tipo)
+            inf.error = str(e)
+            informes.append(inf)
+            continue
+        if f.tipo == "raw":
+            r, inf = registros.leer_raw(datos, f.ruta)
+            if inf.buenas:
+                partes.append(r)
+        elif f.tipo == "wav":
+            o, inf = registros.leer_wav(datos, f.ruta)
+            d.olas.extend(o)
+        else:
+            o, inf = registros.leer_res(datos, f.ruta)
+            d.res.extend(o)
+        informes.append(inf)
+    if partes:
+        m = {k: np.concatenate([p[k] for p in partes]) for k in partes[0]}
+        d.fs = tiempo.frecuencia_muestreo(m["segundo"])
+        if d.fs:
+            t, d.huecos = tiempo.tiempos(m["segundo"], m["contador"], d.fs)
+            m["t"] = t
+            orden = np.argsort(t, kind="stable")
+            m = {k: v[orden] for k, v in m.items()}
+            m["heave_m"] = heave_metros(m["heave_cm"])
+            d.muestras = m
+    return d
+
+
+def construir_intervalos(d, nombres_raw):
+    """The day's intervals: one per ".res" record, plus the clock-aligned
+    slots that hold samples but no record (a cut power, a pulled card, or an
+    interval without waves, which the buoy does not record)."""
+    inicios_min = [r["hora_ini"] * 60 + r["minuto_ini"] for r in d.res]
+    inicios_min += [int(n[:2]) * 60 + int(n[2:4]) for n in nombres_raw]
+    L = longitud_intervalo(inicios_min)
+    ints = []
+    vistos = set()
+    for r in d.res:
+        ini = inicio_de_intervalo(r["fecha"], r["hora_ini"], r["minuto_ini"], L)
+        clave = (ini, r["hora_ini"], r["minuto_ini"])
+        if clave in vistos:
+            continue  # the same record twice (a file found again after a restart)
+        vistos.add(clave)
+        ints.append(Intervalo(ini, fin_de_intervalo(ini, L), r))
+    m = d.muestras
+    if m is not None:
+        t = m["t"][np.isfinite(m["t"])]
+        cubiertos = np.zeros(len(t), dtype=bool)
+        for it in ints:
+            cubiertos |= (t >= it.inicio.timestamp()) & (t < it.fin.timestamp())
+        libres = t[~cubiertos]
+        if len(libres):
+            ranura = np.floor((libres - 1.0) / (L * 60.0)).astype(np.int64)
+            for r_, n in zip(*np.unique(ranura, return_counts=True)):
+                if n < 60 * (d.fs or 1):
+                    continue  # less than a minute of samples
+                ini = datetime.datetime.fromtimestamp(r_ * L * 60.0 + 1.0, UTC)
+                fin = fin_de_intervalo(ini, L)
+                if any(it.inicio < fin and ini < it.fin for it in ints):
+                    ini = max([ini] + [it.fin for it in ints if it.inicio < ini < it.fin])
+                    fin = min([fin] + [it.inicio for it in ints if ini < it.inicio < fin])
+                ints.append(Intervalo(ini, fin, None))
+    ints.sort(key=lambda i: i.inicio)
+    d.intervalos = ints
+    return L
+
+
+def analizar_intervalo(it, m, fs):
+    """Spectrum, bulk parameters, directions and QC of one interval."""
+    t0, t1 = it.inicio.timestamp(), it.fin.timestamp()
+    a = b = 0
+    if m is not None:
+        a, b = np.searchsorted(m["t"], [t0, t1])
+        tt = m["t"][a:b]
+        ok = np.isfinite(tt)
+        if np.any(ok):
+            # The grid keeps the samples' own phase within the sampling
+            # period: the commonest one (a short run after a cut may have another).
+            fases = np.round(((tt[ok] - t0) % (1.0 / fs)) * 1000.0).astype(np.int64)
+            valores, cuentas = np.unique(fases, return_counts=True)
+            t0 = t0 + valores[np.argmax(cuentas)] / 1000.0
+    n = int(np.floor((t1 - t0) * fs - 1e-9)) + 1
+    h = np.full(n, np.nan)
+    vn = np.full(n, np.nan)
+    ve = np.full(n, np.nan)
+    if b > a:
+        k = np.round((tt[ok] - t0) * fs).astype(np.int64)
+        dentro = (k >= 0) & (k < n)
+        # Two runs whose phases differ could round onto one slot: the first stays.
+        k, primero = np.unique(k[dentro], return_index=True)
+        for dst, src in ((h, "heave_m"), (vn, "vn"), (ve, "ve")):
+            dst[k] = m[src][a:b][ok][dentro][primero]
+        it.muestras = int(np.sum(dentro))
+    presente = np.isfinite(h) & np.isfinite(vn) & np.isfinite(ve)
+    f, P, nseg = espectro.welch([h, vn, ve], presente, fs)
+    e = {"segmentos": nseg}
+    if nseg:
+        S = P[0, 0].real
+        p = espectro.parametros(f, S)
+        a1, b1, dd = espectro.direcciones(f, P, ip=p["ip"])
+        e.update(p)
+        e.update(dd)
+        it.espectro = (f, S, a1, b1)
+    else:
+        e.update(hm0=np.nan, tp=np.nan, tm01=np.nan, tm02=np.nan, fp=np.nan, dir_mean=np.nan,
+                 dir_peak=np.nan, spread=np.nan, spread_peak=np.nan)
+    if it.fw is not None and it.fw["olas"] > 0 and e["hm0"] > 0:
+        e["h13_over_hm0"] = (it.fw["h13_cm"] / 100.0) / e["hm0"]
+    else:
+        e["h13_over_hm0"] = np.nan
+    it.esp = e
+    it.qc = qc.evaluar(h, vn, ve, presente, fs, nseg, it.fw, e)
+    it.traza = (t0 + np.arange(n) / fs, h)
+    return it
+
+
+def dias_de_la_tarjeta(origen):
+    """The card's files grouped by day folder, the other files, and the day
+    folders without files."""
+    dias = defaultdict(list)
+    otros = []
+    todos = origen.ficheros()
+    for f in todos:
+        if f.tipo == "other":
+            otros.append(f)
+        else:
+            dias[f.dia].append(f)
+    return dict(sorted(dias.items())), otros, tarjeta.dias_vacios(origen, todos)
+
+
+def dentro_de(it, desde, hasta):
+    """An interval is reported when its middle lies in [desde, hasta)."""
+    medio = it.inicio + (it.fin - it.inicio) / 2
+    return (desde is None or medio >= desde) and (hasta is None or medio < hasta)
+
+
+def nan_a_none(x):
+    if x is None:
+        return None
+    try:
+        return None if math.isnan(x) else x
+    except TypeError:
+        return x

@@ -1,0 +1,299 @@
+"""The card report's pieces on inputs with known answers: record parsing
+(torn lines, files of another kind), the time base and its gaps, and the
+spectra and directions of synthetic seas."""
+
+import math
+import os
+import sys
+import unittest
+
+import numpy as np
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+
+from informe_olas import analisis, espectro, qc, registros, tiempo  # noqa: E402
+
+RAW = b"07,03,24,15,42,09,00012,0247,-00035, 00000.1234,-00001.5000,1,1\r\n"
+WAV = b"07,03,24,15,42,00012 0153 072 00036 2715 087 100\r\n"
+RES = b"07,12,26,14,30,00087 0216 0146 0180 0095 109 077 074 072 065 0600 0000 100 100\r\n"
+
+
+class Registros(unittest.TestCase):
+    def test_lineas_validas_de_cada_tipo(self):
+        r, inf = registros.leer_raw(RAW * 3)
+        self.assertEqual(inf.problemas(), [])
+        self.assertEqual(list(r["heave_cm"]), [-35] * 3)
+        self.assertAlmostEqual(r["vn"][0], 0.1234)
+        self.assertAlmostEqual(r["ve"][0], -1.5)
+        self.assertEqual(r["contador"][0], 12)
+        self.assertEqual(r["yaw_deg"][0], 247)
+        import datetime
+        cuando = datetime.datetime(2024, 3, 7, 15, 42, 9, tzinfo=datetime.timezone.utc).timestamp()
+        self.assertEqual(r["segundo"][0], cuando)
+        # 29 February of a leap year is a date; of another year it is not.
+        r, inf = registros.leer_raw(RAW.replace(b"07,03,24", b"29,02,24") + RAW.replace(b"07,03,24", b"29,02,25"))
+        self.assertEqual(len(r["segundo"]), 1)
+        self.assertEqual(r["segundo"][0], cuando - 7 * 86400)
+        o, inf = registros.leer_wav(WAV)
+        self.assertEqual((o[0]["numero"], o[0]["altura_cm"], o[0]["periodo_ds"], o[0]["direcciones"]),
+                         (12, 153, 72, [2715]))
+        self.assertEqual(inf.problemas(), [])
+        s, inf = registros.leer_res(RES)
+        self.assertEqual((s[0]["olas"], s[0]["h13_cm"], s[0]["dir_ddeg"], s[0]["desv_ddeg"], s[0]["tav_ds"]),
+                         (87, 146, 600, 0, 65))
+        # Both direction methods: two directions, then two spreads.
+        ambos = RES.replace(b" 0600 0000 ", b" 0600 0610 0011 0012 ")
+        s, _ = registros.leer_res(ambos)
+        self.assertEqual((s[0]["dir_ddeg"], s[0]["dir2_ddeg"], s[0]["desv_ddeg"], s[0]["desv2_ddeg"]),
+                         (600, 610, 11, 12))
+
+    def test_linea_cortada_al_final_se_informa_y_el_resto_se_lee(self):
+        datos = RAW * 5 + RAW[:30]
+        r, inf = registros.leer_raw(datos, "d/1430.raw")
+        self.assertEqual(len(r["heave_cm"]), 5)
+        self.assertTrue(inf.cortada)
+        self.assertIn("torn last line 6", inf.problemas()[0])
+        # Zeros after the last line (the size was written, the data not) are no line.
+        r, inf = registros.leer_raw(RAW * 2 + b"\x00" * 300)
+        self.assertEqual((len(r["heave_cm"]), inf.problemas()), (2, []))
+        # A line of zeros in the middle is reported and skipped.
+        r, inf = registros.leer_raw(RAW + b"\x00" * 20 + b"\r\n" + RAW)
+        self.assertEqual(len(r["heave_cm"]), 2)
+        self.assertIn("zero bytes", inf.problemas()[0])
+
+    def test_fichero_de_otro_tipo_o_vacio(self):
+        r, inf = registros.leer_raw(WAV * 4, "d/1430.raw")
+        self.assertTrue(inf.otro_tipo)
+        self.assertEqual(len(r["heave_cm"]), 0)
+        self.assertIn("not a raw file", inf.problemas()[0])
+        o, inf = registros.leer_wav(RES * 2)
+        self.assertEqual((o, inf.otro_tipo), ([], True))
+        s, inf = registros.leer_res(b"")
+        self.assertEqual((s, inf.vacio), ([], True))
+        self.assertIn("empty", inf.problemas()[0])
+        # A single torn line of the right kind is a torn line, not another kind.
+        _, inf = registros.leer_res(RES[:40])
+        self.assertFalse(inf.otro_tipo)
+        self.assertTrue(inf.cortada)
+
+    def test_campos_imposibles(self):
+        malo = RAW.replace(b"07,03,24", b"31,02,24")  # 31 February
+        r, inf = registros.leer_raw(RAW + malo)
+        self.assertEqual(len(r["heave_cm"]), 1)
+        self.assertIn("impossible date", inf.problemas()[0])
+        # The out-of-range placeholders are missing values, not velocities.
+        fuera = RAW.replace(b" 00000.1234", b" 99999.9999").replace(b"-00001.5000", b"-99999.9999")
+        r, _ = registros.leer_raw(fuera)
+        self.assertTrue(np.isnan(r["vn"][0]) and np.isnan(r["ve"][0]))
+        # No clock yet: kept, without a time.
+        r, inf = registros.leer_raw(b"00,00,00,00,00,00" + RAW[17:])
+        self.assertTrue(np.isnan(r["segundo"][0]))
+        self.assertIn("1 samples written before the clock was set", inf.problemas()[0])
+
+    def test_heave_vuelve_al_centro_de_su_centimetro(self):
+        # The buoy writes 1 for (0, 1] cm and -1 for [-1, 0) cm.
+        h = analisis.heave_metros(np.array([0, 1, -1, 35, -35]))
+        np.testing.assert_allclose(h, [0.0, 0.005, -0.005, 0.345, -0.345])
+
+
+def _segundos(t):
+    return np.floor(t)
+
+
+class BaseDeTiempo(unittest.TestCase):
+    def serie(self, n=3000, fs=10.0, fase=0.37):
+        t = 1.8e9 + fase + np.arange(n) / fs
+        contador = np.arange(n) % 73  # a wave every 7.3 s
+        return t, contador
+
+    def test_frecuencia_y_tiempos_sin_huecos(self):
+        t, c = self.serie()
+        fs = tiempo.frecuencia_muestreo(_segundos(t))
+        self.assertEqual(fs, 10.0)
+        tt, huecos = tiempo.tiempos(_segundos(t), c, fs)
+        self.assertEqual(huecos, [])
+        self.assertLess(np.max(np.abs(tt - t)), 0.05)
+
+    def test_lineas_perdidas_dentro_de_una_ola_y_entre_olas(self):
+        t, c = self.serie()
+        # One line within a wave, five within another, four across the
+        # counter's restart at line 1241 (the counter alone cannot tell those).
+        quitar = np.r_[500, 1200:1205, 1240:1244]
+        keep = np.setdiff1d(np.arange(len(t)), quitar)
+        tt, huecos = tiempo.tiempos(_segundos(t[keep]), c[keep], 10.0)
+        self.assertEqual(sorted(h[2] for h in huecos), [1, 4, 5])
+        self.assertLess(np.max(np.abs(tt - t[keep])), 0.05)
+
+    def test_sellos_tardios_y_pasos_del_reloj_no_mueven_las_muestras(self):
+        t, c = self.serie()
+        sellos = _segundos(t)
+        # The loop held up 1.5 s: fifteen lines built in a burst, one stamp.
+        sellos[1200:1215] = _segundos(t[1215])
+        # The clock put a tenth of a second ahead from line 2000 on.
+        sellos[2000:] = _segundos(t[2000:] + 0.1)
+        tt, huecos = tiempo.tiempos(sellos, c, 10.0)
+        self.assertEqual(huecos, [])
+        self.assertLess(np.max(np.abs(np.diff(tt) - 0.1)), 1e-6)
+        self.assertLess(np.max(np.abs(tt - t)), 0.15)
+
+    def test_un_corte_largo_y_un_reloj_puesto_en_hora(self):
+        t, c = self.serie()
+        t2 = t.copy()
+        t2[2000:] += 95.0           # 95 s without samples (a power cut)
+        c2 = c.copy()
+        c2[2000:] = np.arange(1000) % 61
+        tt, huecos = tiempo.tiempos(_segundos(t2), c2, 10.0)
+        self.assertEqual(len(huecos), 1)
+        self.assertAlmostEqual(huecos[0][2], 950, delta=10)
+        self.assertLess(np.max(np.abs(tt - t2)), 0.1)
+
+
+def mar_sintetico(trenes, fs=10.0, duracion=1200.0, deriva=(0.0, 0.0), semilla=4):
+    """Heave (positive down), vn, ve of wave trains (f Hz, amplitude m, from
+    degrees), deep water; plus a drift that grows linearly."""
+    rnd = np.random.default_rng(semilla)
+    t = np.arange(int(duracion * fs)) / fs
+    z = np.zeros_like(t)
+    vn = deriva[0] + 0.0002 * t
+    ve = deriva[1] - 0.0001 * t
+    for f, a, desde in trenes:
+        w = 2 * math.pi * f
+        c = a * np.cos(w * t + rnd.uniform(0, 2 * math.pi))
+        hacia = math.radians(desde + 180.0)
+        z -= c
+        vn = vn + w * c * math.cos(hacia)
+        ve = ve + w * c * math.sin(hacia)
+    return z, vn, ve
+
+
+def analizar(z, vn, ve, fs=10.0):
+    presente = np.ones(len(z), dtype=bool)
+    f, P, nseg = espectro.welch([z, vn, ve], presente, fs)
+    p = espectro.parametros(f, P[0, 0].real)
+    a1, b1, d = espectro.direcciones(f, P, ip=p["ip"])
+    p.update(d)
+    return f, p, nseg
+
+
+class Espectros(unittest.TestCase):
+    def test_un_tren_de_cada_rumbo(self):
+        # 0.125 Hz is not on a bin: the window spreads it, the sums keep it.
+        for desde in (0.0, 45.0, 135.0, 200.0, 315.0):
+            z, vn, ve = mar_sintetico([(0.125, 0.5, desde)], deriva=(0.4, -0.3))
+            f, p, nseg = analizar(z, vn, ve)
+            self.assertEqual(nseg, 22)
+            self.assertAlmostEqual(p["hm0"], 4 * math.sqrt(0.5 ** 2 / 2), delta=0.01 * p["hm0"])
+            self.assertLess(abs(1 / p["tp"] - 0.125), f[1])
+            self.assertLess(qc._dif_angular(p["dir_mean"], desde), 0.5, desde)
+            self.assertLess(qc._dif_angular(p["dir_peak"], desde), 0.5, desde)
+            self.assertLess(p["spread"], 1.0)
+
+    def test_dos_trenes_dan_la_media_circular_y_su_dispersion(self):
+        # Equal energy from 20 and 80 degrees: mean 50, r1 = cos(30), and the
+        # Kuik spread sqrt(2 (1 - cos 30 deg)) = 29.6 degrees.
+        z, vn, ve = mar_sintetico([(0.10, 0.4, 20.0), (0.14, 0.4, 80.0)])
+        f, p, _ = analizar(z, vn, ve)
+        self.assertLess(qc._dif_angular(p["dir_mean"], 50.0), 0.5)
+        esperado = math.degrees(math.sqrt(2 * (1 - math.cos(math.radians(30)))))
+        self.assertAlmostEqual(p["spread"], esperado, delta=0.5)
+        # The peak is the larger train's.
+        z, vn, ve = mar_sintetico([(0.10, 0.6, 20.0), (0.14, 0.3, 80.0)])
+        f, p, _ = analizar(z, vn, ve)
+        self.assertLess(qc._dif_angular(p["dir_peak"], 20.0), 1.0)
+        self.assertLess(abs(1 / p["tp"] - 0.10), f[1])
+
+    def test_periodos_medios(self):
+        # Two trains of equal variance at f1, f2: Tm01 = 2/(f1+f2), Tm02 = sqrt(2/(f1^2+f2^2)).
+        f1, f2 = 0.0977, 0.1953  # on bins: no leakage
+        z, vn, ve = mar_sintetico([(f1, 0.3, 90.0), (f2, 0.3, 90.0)], duracion=1228.8)
+        f, p, _ = analizar(z, vn, ve)
+        self.assertAlmostEqual(p["tm01"], 2 / (f1 + f2), delta=0.02)
+        self.assertAlmostEqual(p["tm02"], math.sqrt(2 / (f1 ** 2 + f2 ** 2)), delta=0.02)
+
+    def test_los_huecos_solo_quitan_sus_segmentos(self):
+        z, vn, ve = mar_sintetico([(0.125, 0.5, 30.0)])
+        presente = np.ones(len(z), dtype=bool)
+        presente[5000:5010] = False
+        z[5000:5010] = np.nan
+        f, P, nseg = espectro.welch([z, vn, ve], presente, 10.0)
+        self.assertEqual(nseg, 20)  # the two segments holding the gap are left out
+        self.assertTrue(np.all(np.isfinite(P[0, 0].real)))
+        self.assertEqual(espectro.segmentos_validos(np.zeros(3000, dtype=bool), 1024), [])
+
+
+class Calidad(unittest.TestCase):
+    """Each test of the interval's QC on a sea that passes them all, spoiled
+    in one way at a time."""
+
+    FW = dict(olas=170, heading_pct=100, align_pct=100, dir_ddeg=390, h13_cm=85)   # Hm0 0.89 m, from 39 degrees
+
+    def evaluar(self, z, vn, ve, fw=None, presente=None):
+        if presente is None:
+            presente = np.isfinite(z) & np.isfinite(vn) & np.isfinite(ve)
+        f, P, nseg = espectro.welch([z, vn, ve], presente, 10.0)
+        p = espectro.parametros(f, P[0, 0].real)
+        p.update(espectro.direcciones(f, P, ip=p["ip"])[2])
+        fw = dict(self.FW, **(fw or {}))
+        p["h13_over_hm0"] = fw["h13_cm"] / 100.0 / p["hm0"]
+        return qc.evaluar(z, vn, ve, presente, 10.0, nseg, fw, p)
+
+    def mar(self):
+        trenes = [(0.08 + 0.005 * k, 0.1, 30.0 + 2 * k) for k in range(10)]
+        z, vn, ve = mar_sintetico(trenes)
+        return np.round(z, 2), vn, ve   # the buoy's centimetres
+
+    def test_un_mar_limpio_pasa_todo(self):
+        r = self.evaluar(*self.mar())
+        self.assertEqual(r, dict({k: qc.PASA for k in qc.NOMBRES}, qc_flag=qc.PASA), r)
+
+    def test_cada_fallo_da_su_codigo(self):
+        z, vn, ve = self.mar()
+        z2 = z.copy()
+        z2[3000:3040] = z2[3000]; vn2 = vn.copy(); vn2[3000:3040] = vn2[3000]
+        ve2 = ve.copy(); ve2[3000:3040] = ve2[3000]
+        self.assertEqual(self.evaluar(z2, vn2, ve2)["flat_line"], qc.FALLA)   # 4 s stuck
+        z2 = z.copy()
+        z2[::500] += 3.0                                                       # 24 spikes
+        self.assertEqual(self.evaluar(z2, vn, ve)["spike"], qc.FALLA if 24 / 12000 > qc.SPIKE_FALLA else qc.SOSPECHOSO)
+        z2 = z.copy()
+        z2[100] = 25.0
+        self.assertEqual(self.evaluar(z2, vn, ve)["range"], qc.FALLA)
+        vn2 = vn.copy()
+        vn2[200] = np.nan                                                      # " 99999.9999,"
+        self.assertEqual(self.evaluar(z, vn2, ve)["range"], qc.SOSPECHOSO)
+        z2 = z.copy()
+        z2[4000:4600] = np.nan                                                 # 5 % missing
+        r = self.evaluar(z2, vn, ve)
+        self.assertEqual((r["gap"], r["qc_flag"]), (qc.SOSPECHOSO, qc.SOSPECHOSO))
+        self.assertEqual(self.evaluar(z, vn, ve, fw=dict(heading_pct=70))["fw_quality"], qc.SOSPECHOSO)
+        self.assertEqual(self.evaluar(z, vn, ve, fw=dict(align_pct=20))["fw_quality"], qc.FALLA)
+
+    def test_la_boya_contra_el_espectro(self):
+        z, vn, ve = self.mar()
+        # A buoy direction turned half a turn (a wrong correction factor) fails.
+        self.assertEqual(self.evaluar(z, vn, ve, fw=dict(dir_ddeg=2100))["direction"], qc.FALLA)
+        self.assertEqual(self.evaluar(z, vn, ve, fw=dict(dir_ddeg=720))["direction"], qc.SOSPECHOSO)
+        # Heights in the wrong unit (twice, or half) fail; a few waves are not judged.
+        self.assertEqual(self.evaluar(z, vn, ve, fw=dict(h13_cm=170))["h13_hm0"], qc.FALLA)
+        self.assertEqual(self.evaluar(z, vn, ve, fw=dict(h13_cm=40))["h13_hm0"], qc.FALLA)
+        self.assertEqual(self.evaluar(z, vn, ve, fw=dict(h13_cm=65))["h13_hm0"], qc.SOSPECHOSO)
+        r = self.evaluar(z, vn, ve, fw=dict(olas=5, dir_ddeg=2100))
+        self.assertEqual((r["h13_hm0"], r["direction"]), (qc.NO_EVALUADO, qc.NO_EVALUADO))
+        # The no-direction mark of the buoy is not a direction.
+        self.assertEqual(self.evaluar(z, vn, ve, fw=dict(dir_ddeg=9999))["direction"], qc.NO_EVALUADO)
+
+
+class Intervalos(unittest.TestCase):
+    def test_fin_del_intervalo_como_la_boya(self):
+        import datetime
+        U = datetime.timezone.utc
+        ini = datetime.datetime(2026, 12, 7, 10, 7, 33, tzinfo=U)
+        self.assertEqual(analisis.fin_de_intervalo(ini, 15).time(), datetime.time(10, 15, 1))
+        ini = datetime.datetime(2026, 12, 7, 23, 52, 10, tzinfo=U)
+        self.assertEqual(analisis.fin_de_intervalo(ini, 10), datetime.datetime(2026, 12, 7, 23, 59, 50, tzinfo=U))
+        self.assertEqual(analisis.longitud_intervalo([870, 880, 900, 920, 940]), 20)
+        self.assertEqual(analisis.longitud_intervalo([]), 20)
+
+
+if __name__ == "__main__":
+    unittest.main()
