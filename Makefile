@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 PAQUETES = cmake g++ clang libclang-rt-14-dev make pkg-config valgrind libgtest-dev libgmock-dev googletest libcli11-dev nlohmann-json3-dev \
            libfftw3-dev dosfstools mtools python3-serial gcc-arm-none-eabi libstdc++-arm-none-eabi-newlib python3 python3-numpy
 
-.PHONY: all deps build run test asan arm bench fuzz soak clean
+.PHONY: all deps build run test asan arm firmware flash bench fuzz soak clean
 
 all: build
 
@@ -43,6 +43,12 @@ asan: deps
 arm: deps
 	./herramientas/comprobar_arm.sh
 
+# The image for the ATSAMD21J18A: build-samd21/olas.elf, olas.bin, olas.hex.
+BUILD_SAMD21 ?= build-samd21
+firmware: deps
+	cmake -S plataforma/samd21 -B $(BUILD_SAMD21) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/plataforma/samd21/arm-none-eabi.cmake
+	cmake --build $(BUILD_SAMD21) -j $(JOBS)
+
 # Each libFuzzer harness for FUZZ_SECONDS, seeded from its folder's corpus.
 FUZZ_SECONDS ?= 60
 BUILD_FUZZ ?= build-fuzz
@@ -61,4 +67,4 @@ bench: build
 	/usr/bin/python3 herramientas/bench.py --sim $(BUILD)/olas-sim
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) out
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_SAMD21) out
