@@ -76,8 +76,8 @@ extern "C" void samd21_iniciar_relojes(void)
     const volatile uint32_t *cal = reinterpret_cast<const volatile uint32_t *>(NVM_CALIBRACION_SOFTWARE);
     uint32_t coarse = (cal[1] >> CAL_DFLL48M_COARSE_POS) & 0x3Fu;
     if (coarse == 0x3Fu) coarse = 0x1Fu;   // area not programmed: the middle of the range
-    uint32_t fine = cal[2] & 0x3FFu;
-    if (fine == 0x3FFu) fine = 0x200u;
+    // The fine value is calibrated only on some die revisions: its middle.
+    uint32_t fine = 0x200u;
     SYSCTRL.DFLLVAL = (coarse << SYSCTRL_DFLLVAL_COARSE_POS) | fine;
     esperar_dfll();
     SYSCTRL.DFLLCTRL = SYSCTRL_DFLLCTRL_ENABLE;

@@ -7,13 +7,15 @@
 
 namespace samd21 {
 
-// The register layout is the same in both modes; BAUD is 16-bit in USART
-// mode and 8-bit in SPI mode.
+// The register layout is the same in both modes, but for the width of BAUD.
 struct Sercom {
     R32 CTRLA;           // 0x00
     R32 CTRLB;           // 0x04
     uint8_t reservado0[4];
-    R16 BAUD;            // 0x0C (SPI: the low byte)
+    union {
+        R16 BAUD;        // 0x0C: USART, 16 bits
+        R8 BAUD_SPI;     // 0x0C: SPI, 8 bits
+    };
     uint8_t reservado1[6];
     R8 INTENCLR;         // 0x14
     uint8_t reservado2;
