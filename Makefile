@@ -48,6 +48,7 @@ BUILD_SAMD21 ?= build-samd21
 firmware: deps
 	cmake -S plataforma/samd21 -B $(BUILD_SAMD21) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/plataforma/samd21/arm-none-eabi.cmake
 	cmake --build $(BUILD_SAMD21) -j $(JOBS)
+	/usr/bin/python3 herramientas/imagen_firmware.py --build $(BUILD_SAMD21)
 
 # Each libFuzzer harness for FUZZ_SECONDS, seeded from its folder's corpus.
 FUZZ_SECONDS ?= 60

@@ -2,15 +2,19 @@
 // buffers and buffered transmission.
 //
 // Receive buffers. The sensor port must keep every byte of a pass that is
-// busy elsewhere: at 115200 baud a byte arrives every 87 us (11520 bytes/s
-// at most, about 1.8 KB/s of sensor logs at 10 Hz). The buffer of Serial2
-// holds 4096 bytes: 356 ms of a line saturated without a gap, or about 2 s
-// of the sensor's real output, which covers the longest ordinary pass (a
-// card write waiting for the card's busy time, up to 500 ms for a high
-// capacity card, plus a FAT update). The GPS at 9600 baud (960 bytes/s, a
-// burst of 300-500 bytes a second) gets 1024 bytes; the telemetry link reads
-// command frames of at most 128 bytes: 256; the debug console takes no input
-// that the firmware reads: 32.
+// busy elsewhere: at 115200 baud a byte arrives every 87 us (11520 bytes/s on
+// a saturated line); the sensor's three logs take about 177 bytes an epoch,
+// 1.8 KB/s at 10 Hz. The buffer of Serial2 holds 2048 bytes: 1.15 s of the
+// sensor's output at 10 Hz (178 ms of a line without a gap), which covers
+// the longest ordinary pass, a record written to a card that keeps the line
+// busy for its write time (up to 250 ms a block on a standard card, 500 ms on
+// a high capacity one). Not covered: the free-space scan when a card starts
+// (up to 30 s) and the formatter, which hold the loop far beyond what 32 KB of
+// RAM can buffer. The GPS at 9600 baud (960 bytes/s at most, a burst of
+// 300-500 bytes a second) gets 1024 bytes; the telemetry link reads command
+// frames of at most 128 bytes: 256; the debug console takes no input the
+// firmware reads: 32. Their sum is what the heap budget allows (make
+// firmware prints it).
 //
 // A byte that finds its buffer full is dropped and counted in
 // samd21_uart_descartados[port]; so is a byte the hardware lost because the
@@ -30,7 +34,7 @@ extern "C" volatile uint32_t samd21_uart_descartados[4];
 namespace {
 
 // Capacities, powers of two.
-constexpr uint16_t RX_CAPACIDAD[4] = {256, 32, 4096, 1024};
+constexpr uint16_t RX_CAPACIDAD[4] = {256, 32, 2048, 1024};
 constexpr uint16_t TX_CAPACIDAD[4] = {256, 512, 64, 128};
 constexpr uint8_t PRIORIDAD_UART = 1;   // below the firmware's tick (0)
 
