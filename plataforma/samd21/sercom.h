@@ -58,6 +58,7 @@ constexpr uint8_t SERCOM_INT_RXC = 1u << 2;
 constexpr uint8_t SERCOM_INT_ERROR = 1u << 7;
 // USART STATUS: PERR 0, FERR 1, BUFOVF 2 (write 1 to clear).
 constexpr uint16_t SERCOM_USART_STATUS_ERRORES = 0x0007;
+constexpr uint16_t SERCOM_USART_STATUS_BUFOVF = 1u << 2;
 // SYNCBUSY.
 constexpr uint32_t SERCOM_SYNCBUSY_SWRST = 1u << 0;
 constexpr uint32_t SERCOM_SYNCBUSY_ENABLE = 1u << 1;

@@ -88,7 +88,7 @@ void servir(uint8_t n)
     Sercom &s = sercom(PUERTOS_SERIE[n].sercom);
     uint8_t flags = s.INTFLAG;
     if (flags & SERCOM_INT_ERROR) {
-        if (s.STATUS & (1u << 2)) samd21_uart_descartados[n]++;   // BUFOVF: the hardware lost one
+        if (s.STATUS & SERCOM_USART_STATUS_BUFOVF) samd21_uart_descartados[n]++;   // the hardware lost one
         s.STATUS = SERCOM_USART_STATUS_ERRORES;
         s.INTFLAG = SERCOM_INT_ERROR;
     }
@@ -242,16 +242,21 @@ size_t HardwareSerial::write(uint8_t byte)
     Puerto &q = g_puertos[numero_];
     if (!q.abierto) return 1;   // a closed port swallows the byte, as the line would
     Sercom &s = sercom(PUERTOS_SERIE[numero_].sercom);
-    while (q.tx.lleno()) {
-        if (interrupciones_servibles()) esperar_interrupcion();
+    // The main loop and the tick both write to the console: the test for
+    // room and the insertion are one step, with interrupts off.
+    for (;;) {
+        uint32_t p = primask_desactivar();
+        if (!q.tx.lleno()) {
+            q.tx.datos[q.tx.cabeza] = byte;
+            q.tx.cabeza = (uint16_t)((q.tx.cabeza + 1u) & q.tx.mascara);
+            s.INTENSET = SERCOM_INT_DRE;
+            primask_restaurar(p);
+            return 1;
+        }
+        primask_restaurar(p);
+        if (interrupciones_servibles()) esperar_interrupcion();   // the transmit interrupt makes room
         else enviar_sondeando(numero_);
     }
-    uint32_t p = primask_desactivar();
-    q.tx.datos[q.tx.cabeza] = byte;
-    q.tx.cabeza = (uint16_t)((q.tx.cabeza + 1u) & q.tx.mascara);
-    s.INTENSET = SERCOM_INT_DRE;
-    primask_restaurar(p);
-    return 1;
 }
 
 void HardwareSerial::flush()
