@@ -17,15 +17,21 @@ and static RAM by module, the stack reserve, the heap room and the heap need.
 The heap need: the four per-wave arrays of an interval (heights, periods and
 the two directions, 16-bit each) grow by one element per wave through
 realloc; a 60-minute interval of 3-second waves has 1200 waves. The sequence
-of requests is replayed against a model of newlib-nano's allocator (the C
-library linked into the image): blocks of the request rounded up to 4 bytes
+of requests is replayed by the C library's own allocator (newlib-nano's,
+linked into a small probe, herramientas/monticulo_nano/sonda.c, run under
+Unicorn); the highest break it reaches is the need. A model of that allocator
+is printed beside it as a cross-check, and stands in if the probe cannot run:
+blocks of the request rounded up to 4 bytes
 plus 8 bytes of header and alignment, first fit over a free list kept in
 address order with neighbours merged, a split block giving its tail, a
 realloc that keeps the block while the new size fits and is more than half
 of it and otherwise allocates, copies and frees, and new memory from the
 heap's break when nothing fits. The path strings the card service holds
-(six) are allocated first, and between two waves a temporary path string is
-built and released, as the card service does for its records.
+(six) and the blocks the C library's number conversions keep are allocated
+after the arrays' first elements, and between two waves a temporary path
+string is built and released, as the card service does for its records. Two
+intervals run, the second among the holes the first left; the need is the
+highest break reached.
 """
 
 import argparse
@@ -52,6 +58,9 @@ VECTORES_POR_OLA = 4
 BYTES_ELEMENTO = 2
 CADENAS_RETENIDAS = 6
 BYTES_CADENA_RUTA = 17  # "/YYMMDD/HHMM.raw" and its terminator
+# The C library's number conversions (printf's %f, strtof) keep their big-number
+# blocks once made: a table of free lists and a block of each size used.
+BLOQUES_CONVERSION = [64, 24, 28, 36, 52]
 
 
 # ---------------------------------------------------------------- heap model
@@ -114,20 +123,85 @@ class MonticuloNano:
         return nuevo
 
 
-def necesidad_monticulo():
+def peticiones_intervalo():
+    """The heap requests of the firmware over two worst intervals, as
+    (kind, slot, bytes): 1 malloc, 2 realloc, 3 free."""
     olas = MINUTOS_INTERVALO * 60 // SEGUNDOS_OLA
-    m = MonticuloNano()
-    for _ in range(CADENAS_RETENIDAS):
-        m.malloc(BYTES_CADENA_RUTA)
-    vectores = [m.realloc(None, BYTES_ELEMENTO) for _ in range(VECTORES_POR_OLA)]
-    for ola in range(1, olas + 1):
+    p = []
+    for i in range(VECTORES_POR_OLA):
+        p.append((2, i, BYTES_ELEMENTO))
+    for j, n in enumerate(BLOQUES_CONVERSION):
+        p.append((1, 10 + j, n))
+    for j in range(CADENAS_RETENIDAS):
+        p.append((1, 20 + j, BYTES_CADENA_RUTA))
+    # Two intervals: the second grows its arrays among the holes the first left.
+    for _ in range(2):
+        for ola in range(1, olas + 1):
+            for i in range(VECTORES_POR_OLA):
+                p.append((2, i, (ola + 1) * BYTES_ELEMENTO))
+            p.append((2, 30, 8))
+            p.append((2, 30, BYTES_CADENA_RUTA))
+            p.append((3, 30, 0))
         for i in range(VECTORES_POR_OLA):
-            vectores[i] = m.realloc(vectores[i], (ola + 1) * BYTES_ELEMENTO)
-        temporal = m.realloc(None, 8)
-        temporal = m.realloc(temporal, BYTES_CADENA_RUTA)
-        m.free(temporal)
+            p.append((3, i, 0))
+        for i in range(VECTORES_POR_OLA):
+            p.append((2, i, BYTES_ELEMENTO))
+    return olas, p
+
+
+def necesidad_modelo(peticiones):
+    m = MonticuloNano()
+    ranuras = {}
+    for tipo, r, n in peticiones:
+        if tipo == 1:
+            ranuras[r] = m.malloc(n)
+        elif tipo == 2:
+            ranuras[r] = m.realloc(ranuras.get(r), n)
+        else:
+            m.free(ranuras.pop(r))
+    return m.ruptura
+
+
+def necesidad_real(sonda, peticiones):
+    """The same requests through the C library's own allocator: the probe
+    (herramientas/monticulo_nano/sonda.c, linked with the image's newlib-nano)
+    runs under Unicorn. None when the probe or Unicorn is missing."""
+    try:
+        import unicorn
+        from unicorn import arm_const
+    except ImportError:
+        return None
+    if not os.path.exists(sonda):
+        return None
+    plano = subprocess.run(["arm-none-eabi-objcopy", "-O", "binary", sonda, "/dev/stdout"], capture_output=True,
+                           check=True).stdout
+    sim = simbolos(sonda)
+    base, lista, parada = 0x20000000, 0x30000000, 0x40000000
+    datos = b"".join(struct.pack("<III", *p) for p in peticiones) + struct.pack("<III", 0, 0, 0)
+    mu = unicorn.Uc(unicorn.UC_ARCH_ARM, unicorn.UC_MODE_THUMB)
+    mu.mem_map(base, 1 << 20)
+    mu.mem_write(base, plano)
+    mu.mem_map(lista, (len(datos) + 0xFFFF) & ~0xFFFF)
+    mu.mem_write(lista, datos)
+    mu.mem_map(parada, 0x1000)
+    mu.reg_write(arm_const.UC_ARM_REG_SP, base + (1 << 20) - 16)
+    mu.reg_write(arm_const.UC_ARM_REG_R0, lista)
+    mu.reg_write(arm_const.UC_ARM_REG_LR, parada | 1)
+    mu.emu_start(sim["sonda_ejecutar"] | 1, parada)
+    fallos = struct.unpack("<I", mu.mem_read(sim["sonda_fallos"], 4))[0]
+    if fallos:
+        return None
+    return mu.reg_read(arm_const.UC_ARM_REG_R0)
+
+
+def necesidad_monticulo(sonda):
+    olas, peticiones = peticiones_intervalo()
+    modelo = necesidad_modelo(peticiones)
+    real = necesidad_real(sonda, peticiones)
     return {"waves": olas, "arrays": VECTORES_POR_OLA, "payload_bytes": VECTORES_POR_OLA * (olas + 1) * BYTES_ELEMENTO,
-            "need_bytes": m.ruptura}
+            "need_bytes": real if real is not None else modelo,
+            "measured_with": "newlib-nano under Unicorn" if real is not None else "model of newlib-nano",
+            "model_bytes": modelo, "newlib_nano_bytes": real}
 
 
 # ---------------------------------------------------------------- link map
@@ -403,7 +477,7 @@ def main():
     ram_estatica = sum(secs[s]["size"] for s in secs if s in SECCIONES_RAM)
     reserva_pila = sim["__StackTop"] - sim["__StackLimit"]
     hueco = sim["__HeapLimit"] - sim["__HeapBase"]
-    necesidad = necesidad_monticulo()
+    necesidad = necesidad_monticulo(os.path.join(args.build, "sonda_monticulo.elf"))
     pila = analisis_pila(elf)
     if pila["worst_bytes"] > reserva_pila:
         fallos.append("the deepest static call chain with nested interrupts, %d bytes, exceeds the stack reserve %d"
@@ -433,9 +507,9 @@ def main():
         "deepest static stack with nested interrupts", pila["worst_bytes"], pila["main_loop_bytes"],
         pila["uart_or_systick_bytes"], pila["tick_bytes"], MARCO_EXCEPCION))
     print("%-42s %10d" % ("heap room (between .bss and the stack reserve)", hueco))
-    print("%-42s %10d   (%d waves x %d arrays, payload %d B, newlib-nano model)" % (
+    print("%-42s %10d   (%d waves x %d arrays, payload %d B; %s; model %d)" % (
         "heap need of the worst interval", necesidad["need_bytes"], necesidad["waves"], necesidad["arrays"],
-        necesidad["payload_bytes"]))
+        necesidad["payload_bytes"], necesidad["measured_with"], necesidad["model_bytes"]))
     print("%-42s 0x%08X / reset 0x%08X" % ("vector table at 0x2000: initial SP", palabras[0], palabras[1]))
 
     informe = {
