@@ -5,6 +5,8 @@ Checks, each a failure (exit status 1):
 - the vector table sits at 0x2000, its first word (the initial stack pointer)
   is the top of RAM, 0x20008000, and the reset vector and every other vector
   in use point into the image, in Thumb state;
+- every loadable segment lies in the application's flash or in RAM (the
+  bootloader and the EEPROM rows are never written by a loader);
 - every input of the link is a firmware module, plataforma/ (its portable part
   or samd21/), or a library of the arm-none-eabi toolchain;
 - the budgets: flash at most 128 KB, and the heap room (RAM left by static
@@ -443,6 +445,29 @@ def secciones(elf):
     return s
 
 
+FIN_APLICACION = 0x3FC00  # the EEPROM's rows follow
+
+
+def comprobar_segmentos(elf):
+    """Every loadable segment lies in the application's flash (what it
+    writes) and RAM: nothing writes or clears the bootloader or the EEPROM
+    rows."""
+    out = subprocess.run(["arm-none-eabi-readelf", "-lW", elf], capture_output=True, text=True, check=True).stdout
+    fallos = []
+    for linea in out.splitlines():
+        p = linea.split()
+        if not p or p[0] != "LOAD":
+            continue
+        virt, fis, tam_fichero, tam_memoria = int(p[2], 16), int(p[3], 16), int(p[4], 16), int(p[5], 16)
+        if tam_fichero and not (ORIGEN_APLICACION <= fis and fis + tam_fichero <= FIN_APLICACION):
+            fallos.append("segment loaded at 0x%X..0x%X is outside the application's flash" % (fis, fis + tam_fichero))
+        if not (0x20000000 <= virt and virt + tam_memoria <= TOPE_RAM) and \
+                not (ORIGEN_APLICACION <= virt and virt + tam_memoria <= FIN_APLICACION):
+            fallos.append("segment at 0x%X..0x%X is outside the application's flash and the RAM"
+                          % (virt, virt + tam_memoria))
+    return fallos
+
+
 def comprobar_vectores(bin_, sim, secs):
     fallos = []
     if secs.get(".text", {}).get("vma") != ORIGEN_APLICACION:
@@ -468,6 +493,7 @@ def main():
     sim = simbolos(elf)
     secs = secciones(elf)
     fallos, palabras = comprobar_vectores(bin_, sim, secs)
+    fallos += comprobar_segmentos(elf)
 
     tamanos, ajenos = leer_mapa(os.path.join(args.build, "olas.map"))
     for o in sorted(ajenos):
