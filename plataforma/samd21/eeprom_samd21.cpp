@@ -9,7 +9,7 @@
 // main loop.
 #include "../plataforma.h"
 #include "eeprom_copias.h"
-#include "nucleo.h"
+#include "nvic.h"
 #include "nvmctrl.h"
 
 using namespace samd21;

@@ -21,7 +21,7 @@
 // interrupt came too late (BUFOVF).
 #include "../plataforma.h"
 #include "gclk.h"
-#include "nucleo.h"
+#include "nvic.h"
 #include "pm.h"
 #include "port.h"
 #include "sercom.h"

@@ -1,40 +1,12 @@
-// Cortex-M0+ system control space: the interrupt controller (NVIC), the
-// system control block (SCB) and the system timer (SysTick). Word accesses
-// only, as the M0+ requires for these registers.
-#ifndef PLATAFORMA_SAMD21_NUCLEO_H
-#define PLATAFORMA_SAMD21_NUCLEO_H
+// Cortex-M0+ nested vectored interrupt controller (NVIC), 0xE000E100, and
+// the core's own instructions for interrupts and sleep (PRIMASK, IPSR, WFI).
+// Word accesses only, as the M0+ requires.
+#ifndef PLATAFORMA_SAMD21_NVIC_H
+#define PLATAFORMA_SAMD21_NVIC_H
 
 #include "registro.h"
 
 namespace samd21 {
-
-struct SysTick {
-    R32 CSR;             // 0xE000E010: ENABLE 0, TICKINT 1, CLKSOURCE 2, COUNTFLAG 16
-    R32 RVR;             // 0xE000E014
-    R32 CVR;             // 0xE000E018
-    R32 CALIB;           // 0xE000E01C
-};
-constexpr uint32_t SYST_CSR_ENABLE = 1u << 0;
-constexpr uint32_t SYST_CSR_TICKINT = 1u << 1;
-constexpr uint32_t SYST_CSR_CLKSOURCE = 1u << 2;    // the processor clock
-constexpr uint32_t SYST_CSR_COUNTFLAG = 1u << 16;
-
-struct Scb {
-    R32 CPUID;           // 0xE000ED00
-    R32 ICSR;            // 0xE000ED04: PENDSTSET 26
-    R32 VTOR;            // 0xE000ED08
-    R32 AIRCR;           // 0xE000ED0C
-    R32 SCR;             // 0xE000ED10
-    R32 CCR;             // 0xE000ED14
-    uint8_t reservado0[4];
-    R32 SHPR2;           // 0xE000ED1C
-    R32 SHPR3;           // 0xE000ED20: SysTick priority in bits 31:30
-};
-static_assert(offsetof(Scb, SHPR3) == 0x20, "SCB layout");
-constexpr uint32_t SCB_ICSR_PENDSTSET = 1u << 26;
-
-#define SYSTICK SAMD21_PERIFERICO(samd21::SysTick, 0xE000E010)
-#define SCB SAMD21_PERIFERICO(samd21::Scb, 0xE000ED00)
 
 // NVIC: set-enable, clear-enable, set-pending, clear-pending, and priority
 // words (four lines per word, two priority bits at the top of each byte).
