@@ -73,6 +73,7 @@ private:
     Estado estado_ = Estado::ORDEN;
     bool inactiva_ = true, app_ = false, varios_ = false, leyendo_varios_ = false;
     int ocupada_ = 0;
+    int vueltas_ = 0;
     uint32_t proximo_ = 0, borrar_desde_ = 0, borrar_hasta_ = 0;
 
     void responder(std::initializer_list<uint8_t> r)
@@ -189,8 +190,8 @@ private:
         case 41: {
             bool hcs = (arg & 0x40000000u) != 0;
             if (modelo == Modelo::SDHC && !hcs) { responder({0x01}); break; }   // an SDHC card needs HCS
-            static int vueltas = 0;
-            if (!nunca_lista && ++vueltas % 3 == 0) inactiva_ = false;
+            // Ready at the third request.
+            if (!nunca_lista && ++vueltas_ >= 3) inactiva_ = false;
             responder({(uint8_t)(inactiva_ ? 0x01 : 0x00)});
             break;
         }
