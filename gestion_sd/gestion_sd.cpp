@@ -140,9 +140,26 @@ static void fecha_hora_reloj(uint16_t *fecha, uint16_t *hora)
     *hora = (uint16_t)(chora_utc << 11 | cminuto_utc << 5 | csegundo_utc / 2);
 }
 
+// The raw and wave files of the interval, closed with what they hold, so
+// that their records and sizes reach the card. Called when SD writing is
+// withdrawn and before the card is started again: starting the card drops
+// the library's unwritten block, and a handle closed after that would give
+// its file a size that counts bytes never written. A card that no longer
+// answers takes no write; the handle is released all the same.
+void cierre_ficheros_intervalo_abiertos()
+{
+    if (ffichero_raw.isOpen()) ffichero_raw.close();
+    if (ffichero_wav.isOpen()) ffichero_wav.close();
+    ffichero_raw = File();
+    ffichero_wav = File();
+    ruta_raw_abierta = "";
+    ruta_wav_abierta = "";
+}
+
 // ---------------------------------------------------------------- start-up
 void inicializacion_sd()
 {
+    cierre_ficheros_intervalo_abiertos();
     miSD.dateTimeCallback(fecha_hora_reloj);
     if (!miSD.begin(SD_CHIP_SELECT_PIN, SD_SCK_MHZ(12)) || miSD.fatType() == 0 || !miSD.vwd()->isDir()) {
         traza_linea("SD no presente");
@@ -236,14 +253,6 @@ uint8_t espacio_ocupado_SD()
 }
 
 // ---------------------------------------------------------------- directories
-// A raw or wave file of the previous day still open is closed before the new
-// day's files take over its handle, so that its last records and its size
-// reach the card.
-static void cerrar_ficheros_abiertos()
-{
-    if (ffichero_raw.isOpen()) ffichero_raw.close();
-    if (ffichero_wav.isOpen()) ffichero_wav.close();
-}
 
 void creacion_nuevo_directorio()
 {
@@ -276,7 +285,9 @@ void creacion_nuevo_directorio()
         traza("Nuevo directorio creado: ");
         Serial1.println(Sdirectorio);
         ccreacion_nuevo_directorio = 0;
-        cerrar_ficheros_abiertos();
+        // A raw or wave file of the previous day still open is closed
+        // before the new day's files take over its handle.
+        cierre_ficheros_intervalo_abiertos();
         ccreacion_nuevo_fichero[0] = ccreacion_nuevo_fichero[1] = ccreacion_nuevo_fichero[2] = 1;
     } else {
         traza_linea("L\xEDmite m\xE1ximo de memoria SD superado.");

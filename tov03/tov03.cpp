@@ -331,6 +331,7 @@ static void permiso_escritura_sd()
         Serial1.println(TABULADORES_14 "==> Anulada por Telemando la escritura SD.");
         CTE_PERMITIR_ESCRITURA_SD = 0;
         ctarjeta_sd_inicializada = 0;
+        cierre_ficheros_intervalo_abiertos();
         NOMBRE_FICHERO_RAW = "";
         NOMBRE_FICHERO_WAV = "";
         NOMBRE_FICHERO_RES = "";
