@@ -206,12 +206,14 @@ void inicializacion_sd()
     if (CTE_PORCENTAJE_FULL_SD > 100) espacio_ocupado_SD();
 }
 
+// The occupancy in percent, stored as a parameter. A count that fails twice
+// (a read error, or the scan cut by its time limit) leaves the last measured
+// value standing, working and stored: it is not taken for an empty card. A
+// card never measured keeps its mark above 100, so the usage limit holds.
 uint8_t espacio_ocupado_SD()
 {
-    uint8_t resultado = 0;
-    Serial1.println();
-    traza("Tipo de volumen FAT = ");
-    Serial1.println((int)miSD.fatType());
+    traza("\nTipo de volumen FAT = ");
+    Serial1.print((int)miSD.fatType());
     for (uint8_t intento = 1; intento <= 2; intento++) {
         traza("  -  nReintentos=");
         Serial1.print((int)intento);
@@ -224,12 +226,7 @@ uint8_t espacio_ocupado_SD()
         uint32_t tiempo = millis() - inicio;
         traza(" - Clusters libres : ");
         Serial1.print((double)libres, 2);
-        if (libres == -1) {
-            Serial1.println();
-            resultado = 0;
-            CTE_PORCENTAJE_FULL_SD = resultado;
-            continue;
-        }
+        if (libres == -1) continue;
         float libre_mb = (float)libres * 0.000512f * (float)miSD.blocksPerCluster();
         traza("  ->  Espacio libre: ");
         Serial1.print((double)libre_mb, 2);
@@ -240,16 +237,18 @@ uint8_t espacio_ocupado_SD()
         float ocupado = total > 0 ? (total - libre_mb) * 100.0f / total : 0.0f;
         if (ocupado < 0) ocupado = 0;
         if (ocupado > 100) ocupado = 100;
-        resultado = (uint8_t)ocupado;
+        uint8_t resultado = (uint8_t)ocupado;
         traza("Porcentaje ocupado SD = ");
         Serial1.print((int)resultado);
         traza_linea(" %");
         Serial1.println();
         CTE_PORCENTAJE_FULL_SD = resultado;
-        break;
+        escritura_variable_porcentaje_SD(resultado);
+        return resultado;
     }
-    escritura_variable_porcentaje_SD(resultado);
-    return resultado;
+    traza("  ->  Recuento fallido. Se mantiene % ocupado SD = ");
+    Serial1.println((int)CTE_PORCENTAJE_FULL_SD);
+    return CTE_PORCENTAJE_FULL_SD;
 }
 
 // ---------------------------------------------------------------- directories
