@@ -314,6 +314,35 @@ TEST_F(GestionSd, TheRawFileOverTheLimitSwitchesWritingOff)
     EXPECT_EQ(cescritura_sd[TIPO_RES], 1);
 }
 
+// SD writing not allowed: the card is never started and nothing is written,
+// whatever the directory and file states say.
+TEST_F(GestionSd, WithWritingNotAllowedTheCardIsNeverStarted)
+{
+    TarjetaDePrueba tarjeta({}, 64, "gestion_sin_permiso.img", &banco.placa);
+    arranque();
+    reloj(7, 12, 26, 14, 30);
+    CTE_PERMITIR_ESCRITURA_SD = 0;
+    ccreacion_nuevo_directorio = 1;
+    ccreacion_nuevo_fichero[0] = 3;
+    ccreacion_nuevo_fichero[1] = 1;
+    ccreacion_nuevo_fichero[2] = 2;
+    registro(TIPO_RAW, "muestra\r\n");
+    registro(TIPO_WAV, "ola\r\n");
+    registro(TIPO_RES, "RES\r\n");
+    banco.borrar_salidas();
+    placa::EstadisticasTarjeta antes = tarjeta.tarjeta().estadisticas();
+    pasadas(10);
+    placa::EstadisticasTarjeta despues = tarjeta.tarjeta().estadisticas();
+    EXPECT_EQ(despues.bloques_leidos, antes.bloques_leidos);
+    EXPECT_EQ(despues.bloques_escritos, antes.bloques_escritos);
+    EXPECT_EQ(ctarjeta_sd_inicializada, 0);
+    EXPECT_EQ(banco.salida(1), "");
+    EXPECT_EQ(ccreacion_nuevo_directorio, 1);
+    EXPECT_EQ(ccreacion_nuevo_fichero[0], 3);
+    EXPECT_EQ(ccreacion_nuevo_fichero[1], 1);
+    for (int k = 0; k < 3; k++) EXPECT_EQ(cescritura_sd[k], 1) << k;
+}
+
 TEST_F(GestionSd, AMissingCardIsTriedAgainAMinuteLater)
 {
     TarjetaDePrueba tarjeta({}, 64, "gestion_retirada.img", &banco.placa);
