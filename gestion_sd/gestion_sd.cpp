@@ -140,9 +140,26 @@ static void fecha_hora_reloj(uint16_t *fecha, uint16_t *hora)
     *hora = (uint16_t)(chora_utc << 11 | cminuto_utc << 5 | csegundo_utc / 2);
 }
 
+// The raw and wave files of the interval, closed with what they hold, so
+// that their records and sizes reach the card. Called when SD writing is
+// withdrawn and before the card is started again: starting the card drops
+// the library's unwritten block, and a handle closed after that would give
+// its file a size that counts bytes never written. A card that no longer
+// answers takes no write; the handle is released all the same.
+void cierre_ficheros_intervalo_abiertos()
+{
+    if (ffichero_raw.isOpen()) ffichero_raw.close();
+    if (ffichero_wav.isOpen()) ffichero_wav.close();
+    ffichero_raw = File();
+    ffichero_wav = File();
+    ruta_raw_abierta = "";
+    ruta_wav_abierta = "";
+}
+
 // ---------------------------------------------------------------- start-up
 void inicializacion_sd()
 {
+    cierre_ficheros_intervalo_abiertos();
     miSD.dateTimeCallback(fecha_hora_reloj);
     if (!miSD.begin(SD_CHIP_SELECT_PIN, SD_SCK_MHZ(12)) || miSD.fatType() == 0 || !miSD.vwd()->isDir()) {
         traza_linea("SD no presente");
@@ -189,12 +206,14 @@ void inicializacion_sd()
     if (CTE_PORCENTAJE_FULL_SD > 100) espacio_ocupado_SD();
 }
 
+// The occupancy in percent, stored as a parameter. A count that fails twice
+// (a read error, or the scan cut by its time limit) leaves the last measured
+// value standing, working and stored: it is not taken for an empty card. A
+// card never measured keeps its mark above 100, so the usage limit holds.
 uint8_t espacio_ocupado_SD()
 {
-    uint8_t resultado = 0;
-    Serial1.println();
-    traza("Tipo de volumen FAT = ");
-    Serial1.println((int)miSD.fatType());
+    traza("\nTipo de volumen FAT = ");
+    Serial1.print((int)miSD.fatType());
     for (uint8_t intento = 1; intento <= 2; intento++) {
         traza("  -  nReintentos=");
         Serial1.print((int)intento);
@@ -207,12 +226,7 @@ uint8_t espacio_ocupado_SD()
         uint32_t tiempo = millis() - inicio;
         traza(" - Clusters libres : ");
         Serial1.print((double)libres, 2);
-        if (libres == -1) {
-            Serial1.println();
-            resultado = 0;
-            CTE_PORCENTAJE_FULL_SD = resultado;
-            continue;
-        }
+        if (libres == -1) continue;
         float libre_mb = (float)libres * 0.000512f * (float)miSD.blocksPerCluster();
         traza("  ->  Espacio libre: ");
         Serial1.print((double)libre_mb, 2);
@@ -223,27 +237,21 @@ uint8_t espacio_ocupado_SD()
         float ocupado = total > 0 ? (total - libre_mb) * 100.0f / total : 0.0f;
         if (ocupado < 0) ocupado = 0;
         if (ocupado > 100) ocupado = 100;
-        resultado = (uint8_t)ocupado;
+        uint8_t resultado = (uint8_t)ocupado;
         traza("Porcentaje ocupado SD = ");
         Serial1.print((int)resultado);
         traza_linea(" %");
         Serial1.println();
         CTE_PORCENTAJE_FULL_SD = resultado;
-        break;
+        escritura_variable_porcentaje_SD(resultado);
+        return resultado;
     }
-    escritura_variable_porcentaje_SD(resultado);
-    return resultado;
+    traza("  ->  Recuento fallido. Se mantiene % ocupado SD = ");
+    Serial1.println((int)CTE_PORCENTAJE_FULL_SD);
+    return CTE_PORCENTAJE_FULL_SD;
 }
 
 // ---------------------------------------------------------------- directories
-// A raw or wave file of the previous day still open is closed before the new
-// day's files take over its handle, so that its last records and its size
-// reach the card.
-static void cerrar_ficheros_abiertos()
-{
-    if (ffichero_raw.isOpen()) ffichero_raw.close();
-    if (ffichero_wav.isOpen()) ffichero_wav.close();
-}
 
 void creacion_nuevo_directorio()
 {
@@ -276,7 +284,9 @@ void creacion_nuevo_directorio()
         traza("Nuevo directorio creado: ");
         Serial1.println(Sdirectorio);
         ccreacion_nuevo_directorio = 0;
-        cerrar_ficheros_abiertos();
+        // A raw or wave file of the previous day still open is closed
+        // before the new day's files take over its handle.
+        cierre_ficheros_intervalo_abiertos();
         ccreacion_nuevo_fichero[0] = ccreacion_nuevo_fichero[1] = ccreacion_nuevo_fichero[2] = 1;
     } else {
         traza_linea("L\xEDmite m\xE1ximo de memoria SD superado.");

@@ -33,6 +33,8 @@ void escritura_registro_fichero(uint8_t ctipo);
 // A card that stopped answering after a failed operation is started again by
 // the SD service (see gestion_sd.cpp).
 void comprobar_tarjeta_tras_fallo();
+// Closes the open raw and wave files (SD writing withdrawn, card started again).
+void cierre_ficheros_intervalo_abiertos();
 
 // Name building at pctrama[cbytes_nombre_fichero]; each call advances the
 // position. tam is the size of the array: characters that would not leave

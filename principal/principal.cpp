@@ -263,19 +263,27 @@ static void enviar_texto_tov03(HardwareSerial &puerto)
         puerto.write((uint8_t)cbuffer_tov03[i]);
 }
 
+// The text waiting in cbuffer_tov03 goes out on the link (and, when asked, on
+// the console), and the buffer is free again.
+void envio_texto_pendiente_tov03()
+{
+    if (cdatos_tx_tov03 != 1) return;
+    if (cextraigo_tov03 == 1) {
+        linea();
+        Serial1.print("TOV03 Tx => (");
+        Serial1.print((unsigned long)ibytes_a_escribir_sd[TIPO_TOV03]);
+        Serial1.print(") ");
+        enviar_texto_tov03(Serial1);
+        linea();
+    }
+    enviar_texto_tov03(Serial);
+    cdatos_tx_tov03 = 0;
+}
+
 void servicio_telemetria()
 {
     if (cdatos_tx_tov03 == 1) {
-        if (cextraigo_tov03 == 1) {
-            linea();
-            Serial1.print("TOV03 Tx => (");
-            Serial1.print((unsigned long)ibytes_a_escribir_sd[TIPO_TOV03]);
-            Serial1.print(") ");
-            enviar_texto_tov03(Serial1);
-            linea();
-        }
-        enviar_texto_tov03(Serial);
-        cdatos_tx_tov03 = 0;
+        envio_texto_pendiente_tov03();
         return;
     }
     if (Serial.available() <= 0) return;

@@ -17,5 +17,7 @@ void servicio_sd();
 void recepcion_sensor();
 void servicio_gps();
 void servicio_telemetria();
+// Sends the text waiting for the telemetry link at once (see principal.cpp).
+void envio_texto_pendiente_tov03();
 
 #endif

@@ -38,7 +38,14 @@ Simulacion::Simulacion(Opciones opciones) : opciones_(std::move(opciones))
     consola_ = std::make_unique<Registrador>(placa_, 1, ruta_salida("debug.txt"), 115200);
     if (opciones_.eco_consola)
         consola_->al_recibir([](uint8_t b, uint64_t) {
-            if (b != '\r') std::fputc(b, stdout);
+            // The console speaks ISO 8859-1; a terminal reads UTF-8.
+            if (b == '\r') return;
+            if (b < 0x80) {
+                std::fputc(b, stdout);
+            } else {
+                std::fputc(0xC0 | (b >> 6), stdout);
+                std::fputc(0x80 | (b & 0x3F), stdout);
+            }
         });
     // The heap the firmware holds as each averaging interval starts, read as
     // it prints the line that ends the interval's set-up (a wave stored just

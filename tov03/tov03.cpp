@@ -111,7 +111,9 @@ static void deriva_reloj()
     Serial1.println((long)Tiempo_Resta);
     texto(Tiempo_Resta < 0 ? "0," : "1,");
     int64_t segundos = Tiempo_Resta < 0 ? -(int64_t)Tiempo_Resta : (int64_t)Tiempo_Resta;
-    if (segundos > 250 * 60) {
+    // The cap counts whole minutes: up to 250 min 59 s the three digits of
+    // the minutes and the two of the seconds still give the exact drift.
+    if (segundos / 60 > 250) {
         texto("250");
         return;
     }
@@ -294,9 +296,11 @@ static uint8_t puesta_en_hora()
     uint32_t f[6];
     for (uint8_t i = 0; i < 6; i++)
         if (!campo((uint8_t)(2 + i), &f[i])) return 0;
+    // The year has two digits in every record and in the directory's name.
+    if (f[0] > 99) return 0;
     uint8_t ano = (uint8_t)f[0], mes = (uint8_t)f[1], dia = (uint8_t)f[2];
     uint8_t hora = (uint8_t)f[3], minuto = (uint8_t)f[4], segundo = (uint8_t)f[5];
-    if (ano < 19 || ano > 100 || mes < 1 || mes > 12) return 0;
+    if (ano < 19 || mes < 1 || mes > 12) return 0;
     if (dia < 1 || dia > cmeses[mes - 1]) return 0;
     if (hora > 23 || minuto > 59 || segundo > 59) return 0;
     csegundo_utc = segundo;
@@ -331,6 +335,7 @@ static void permiso_escritura_sd()
         Serial1.println(TABULADORES_14 "==> Anulada por Telemando la escritura SD.");
         CTE_PERMITIR_ESCRITURA_SD = 0;
         ctarjeta_sd_inicializada = 0;
+        cierre_ficheros_intervalo_abiertos();
         NOMBRE_FICHERO_RAW = "";
         NOMBRE_FICHERO_WAV = "";
         NOMBRE_FICHERO_RES = "";
@@ -397,7 +402,13 @@ static void grupo_ajustes(uint8_t grupo)
         }
         break;
     case 9:
+        // The store keeps a limit above 65530 as 0, and a limit of 0 would
+        // switch SD writing off at the first file: both are refused.
         if (presente) {
+            if (v == 0 || v > TOPE_ESCRITURA_DOS_BYTES) {
+                texto(RECHAZO);
+                return;
+            }
             escritura_variable_Tope_Maximo_Ficheros((uint16_t)v);
             CTE_NUMERO_MAXIMO_FICHEROS = (uint16_t)v;
         }

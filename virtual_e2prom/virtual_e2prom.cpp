@@ -11,7 +11,6 @@
 #define VELOCIDAD_RELOJ_MAXIMA_FIJA 49000
 #define CODIGO_BAUDRATE_DEFECTO 5
 #define TOPE_FICHEROS_DEFECTO 100
-#define TOPE_ESCRITURA_DOS_BYTES 65530u
 
 // ---------------------------------------------------------------- byte access
 
@@ -279,6 +278,15 @@ void revision_lectura_variables()
     if (REINICIOS_24H_DIA == 255) {
         REINICIOS_24H_DIA = 0;
         escribir_byte(POS_REINICIOS_24H_DIA, 0);
+    }
+
+    // A limit of 0 (a limit above 65530 is stored so) would switch SD
+    // writing off at the first file of every day.
+    if (CTE_NUMERO_MAXIMO_FICHEROS == 0) {
+        CTE_NUMERO_MAXIMO_FICHEROS = TOPE_FICHEROS_DEFECTO;
+        escritura_variable_Tope_Maximo_Ficheros(TOPE_FICHEROS_DEFECTO);
+        Serial1.print("Tope de ficheros nulo. Por defecto: ");
+        Serial1.println((unsigned int)TOPE_FICHEROS_DEFECTO);
     }
 
     if (leer_byte(POS_BAUDRATE_TOV) > 8) escribir_byte(POS_BAUDRATE_TOV, CODIGO_BAUDRATE_DEFECTO);

@@ -31,6 +31,9 @@
 #define POS_VELOCIDAD_RELOJ 29
 #define POS_BAUDRATE_TOV 31
 
+// The two-byte writes store any value above this one as 0.
+#define TOPE_ESCRITURA_DOS_BYTES 65530u
+
 void escritura_variable_contador_reinicios(uint16_t contador);
 uint16_t lectura_variable_contador_reinicios();
 void escritura_variable_porcentaje_SD(uint8_t valor);

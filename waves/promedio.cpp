@@ -6,6 +6,7 @@
 
 #include "../comunicaciones_pc/comunicaciones_pc.h"
 #include "../declaraciones/declaraciones.h"
+#include "../principal/principal.h"
 #include "analisis.h"
 #include "horario.h"
 #include "muestras.h"
@@ -149,8 +150,12 @@ static void terminar_con_cero(char *buffer, uint8_t tipo)
 }
 
 // "$RES," with the current date and time, the fields, "*", checksum, CR LF.
+// A reply to a command still waiting in the buffer (composed in the previous
+// pass, its turn on the link not come yet) is sent first, so that the frame
+// does not overwrite it; the frame then goes out in this pass's telemetry step.
 static void construir_trama_tov03(const EstadisticosIntervalo &e)
 {
+    envio_texto_pendiente_tov03();
     ibytes_a_escribir_sd[TIPO_TOV03] = 0;
     inserto_caracter_buffer(cbuffer_tov03, '$', TIPO_TOV03);
     cchecksum_nmea_tov03 = 0;

@@ -11,6 +11,7 @@
 #include "gestion_sd/tests/tarjeta_prueba.h"
 #include "plataforma/tests/banco_pruebas.h"
 #include "principal/principal.h"
+#include "virtual_e2prom/virtual_e2prom.h"
 #include "waves/analisis.h"
 #include "waves/muestras.h"
 
@@ -24,6 +25,13 @@ void reloj(int dia, int mes, int ano, int hora, int minuto)
     chora_utc = (uint8_t)hora;
     cminuto_utc = (uint8_t)minuto;
     csegundo_utc = 0;
+}
+
+size_t contar_apariciones(const std::string &texto, const std::string &buscado)
+{
+    size_t n = 0;
+    for (size_t p = 0; (p = texto.find(buscado, p)) != std::string::npos; p += buscado.size()) n++;
+    return n;
 }
 
 std::string leer(const char *ruta)
@@ -215,6 +223,77 @@ TEST_F(GestionSd, AFullCardMakesNoDirectoryAndLogsNothing)
     EXPECT_FALSE(miSD.exists("261207"));
 }
 
+// The first FAT block and the number of blocks of one FAT of the card's volume.
+static void tabla_fat(TarjetaDePrueba &tarjeta, uint32_t *inicio, uint32_t *por_fat)
+{
+    uint8_t b[512];
+    ASSERT_TRUE(tarjeta.tarjeta().leer(0, b));
+    uint32_t vol = b[454] | b[455] << 8 | b[456] << 16 | (uint32_t)b[457] << 24;
+    ASSERT_TRUE(tarjeta.tarjeta().leer(vol, b));
+    *inicio = vol + (b[14] | b[15] << 8);
+    *por_fat = b[22] | b[23] << 8;
+}
+
+// The occupancy trace: the FAT type, then each attempt on the same line.
+TEST_F(GestionSd, TheOccupancyIsTracedOnOneLineAfterTheFatType)
+{
+    TarjetaDePrueba tarjeta({}, 64, "gestion_traza_ocupacion.img", &banco.placa);
+    banco.borrar_salidas();
+    EXPECT_EQ(espacio_ocupado_SD(), 0);
+    std::string consola = banco.salida(1);
+    const std::string inicio = "\nTipo de volumen FAT = 16  -  nReintentos=1 - Tama\xF1o total SD = ";
+    EXPECT_EQ(consola.substr(0, inicio.size()), inicio) << consola;
+    const std::string final = " milisegs. ==> Porcentaje ocupado SD = 0 %\r\n\r\n";
+    size_t porcentaje = consola.find(final);
+    ASSERT_NE(porcentaje, std::string::npos) << consola;
+    EXPECT_EQ(porcentaje + final.size(), consola.size()) << consola;
+    EXPECT_EQ(consola.find('\r'), consola.size() - 4) << consola;  // one line up to the result
+    EXPECT_NE(consola.find(" MB.  - Clusters libres : "), std::string::npos) << consola;
+}
+
+// A card whose FAT cannot be read: the count fails twice, the last measured
+// occupancy stands (working and stored) and the failure is traced; without
+// any measurement the card is not taken for an empty one.
+TEST_F(GestionSd, AFailedFreeSpaceCountKeepsTheLastMeasuredOccupancy)
+{
+    TarjetaDePrueba tarjeta({}, 64, "gestion_fat_ilegible.img", &banco.placa);
+    uint32_t inicio = 0, por_fat = 0;
+    tabla_fat(tarjeta, &inicio, &por_fat);
+    tarjeta.tarjeta().error_lectura_entre(inicio + por_fat - 1, inicio + por_fat - 1);
+    CTE_PORCENTAJE_FULL_SD = 57;
+    escritura_variable_porcentaje_SD(57);
+    banco.borrar_salidas();
+    EXPECT_EQ(espacio_ocupado_SD(), 57);
+    EXPECT_EQ(CTE_PORCENTAJE_FULL_SD, 57);
+    EXPECT_EQ(lectura_variable_porcentaje_SD(), 57);
+    std::string consola = banco.salida(1);
+    EXPECT_EQ(contar_apariciones(consola, " - Clusters libres : -1.00"), 2u) << consola;
+    // Both attempts on the line of the FAT type, then the failure's line.
+    size_t segundo = consola.find(" - Clusters libres : -1.00  -  nReintentos=2 - Tama\xF1o total SD = ");
+    EXPECT_NE(segundo, std::string::npos) << consola;
+    EXPECT_EQ(consola.find('\r'), consola.size() - 2) << consola;
+    EXPECT_NE(consola.find(" - Clusters libres : -1.00  ->  Recuento fallido. Se mantiene % ocupado SD = 57\r\n"),
+              std::string::npos)
+        << consola;
+
+    // The last measurement is what the limit is checked against: a new
+    // directory is made under it.
+    arranque();
+    CTE_PORCENTAJE_FULL_SD = 57;
+    reloj(7, 12, 26, 14, 30);
+    pasadas();
+    EXPECT_TRUE(miSD.exists("261207"));
+    EXPECT_EQ(ccreacion_nuevo_fichero[TIPO_RAW], 2);
+    // Never measured: the count's failure does not pass the 99 % limit.
+    arranque();
+    reloj(8, 12, 26, 9, 0);
+    CTE_PORCENTAJE_FULL_SD = 255;
+    pasadas();
+    EXPECT_EQ(CTE_PORCENTAJE_FULL_SD, 255);
+    EXPECT_FALSE(miSD.exists("261208"));
+    for (int k = 0; k < 3; k++) EXPECT_EQ(ccreacion_nuevo_fichero[k], 0) << k;
+}
+
 TEST_F(GestionSd, TheRawFileOverTheLimitSwitchesWritingOff)
 {
     TarjetaDePrueba tarjeta({}, 64, "gestion_tope.img", &banco.placa);
@@ -233,6 +312,35 @@ TEST_F(GestionSd, TheRawFileOverTheLimitSwitchesWritingOff)
     registro(TIPO_RES, "RES,x\r\n");
     pasadas(1);
     EXPECT_EQ(cescritura_sd[TIPO_RES], 1);
+}
+
+// SD writing not allowed: the card is never started and nothing is written,
+// whatever the directory and file states say.
+TEST_F(GestionSd, WithWritingNotAllowedTheCardIsNeverStarted)
+{
+    TarjetaDePrueba tarjeta({}, 64, "gestion_sin_permiso.img", &banco.placa);
+    arranque();
+    reloj(7, 12, 26, 14, 30);
+    CTE_PERMITIR_ESCRITURA_SD = 0;
+    ccreacion_nuevo_directorio = 1;
+    ccreacion_nuevo_fichero[0] = 3;
+    ccreacion_nuevo_fichero[1] = 1;
+    ccreacion_nuevo_fichero[2] = 2;
+    registro(TIPO_RAW, "muestra\r\n");
+    registro(TIPO_WAV, "ola\r\n");
+    registro(TIPO_RES, "RES\r\n");
+    banco.borrar_salidas();
+    placa::EstadisticasTarjeta antes = tarjeta.tarjeta().estadisticas();
+    pasadas(10);
+    placa::EstadisticasTarjeta despues = tarjeta.tarjeta().estadisticas();
+    EXPECT_EQ(despues.bloques_leidos, antes.bloques_leidos);
+    EXPECT_EQ(despues.bloques_escritos, antes.bloques_escritos);
+    EXPECT_EQ(ctarjeta_sd_inicializada, 0);
+    EXPECT_EQ(banco.salida(1), "");
+    EXPECT_EQ(ccreacion_nuevo_directorio, 1);
+    EXPECT_EQ(ccreacion_nuevo_fichero[0], 3);
+    EXPECT_EQ(ccreacion_nuevo_fichero[1], 1);
+    for (int k = 0; k < 3; k++) EXPECT_EQ(cescritura_sd[k], 1) << k;
 }
 
 TEST_F(GestionSd, AMissingCardIsTriedAgainAMinuteLater)

@@ -97,7 +97,7 @@ void TarjetaHost::gastar(uint64_t ciclos)
 bool TarjetaHost::leer(uint32_t bloque, uint8_t *datos)
 {
     gastar(CICLOS_BLOQUE);
-    if (!presente() || bloque >= bloques_ ||
+    if (!presente() || bloque >= bloques_ || (bloque >= error_lectura_desde_ && bloque <= error_lectura_hasta_) ||
         ::pread(fd_, datos, SD_BYTES_BLOQUE, (off_t)bloque * SD_BYTES_BLOQUE) != (ssize_t)SD_BYTES_BLOQUE) {
         estadisticas_.lecturas_fallidas++;
         return false;

@@ -51,6 +51,12 @@ public:
     // ---- faults
     // Every write to a block at or above this one fails (UINT32_MAX: none).
     void error_escritura_desde(uint32_t bloque) { error_desde_ = bloque; }
+    // Every read of a block from primero to ultimo fails (a damaged area).
+    void error_lectura_entre(uint32_t primero, uint32_t ultimo)
+    {
+        error_lectura_desde_ = primero;
+        error_lectura_hasta_ = ultimo;
+    }
     // The power goes during the n-th block write from now on (1 = the next):
     // only the first bytes_escritos bytes of that block reach the card, then
     // the board resets (placa::ReinicioPlaca, cause power_cut).
@@ -78,6 +84,8 @@ private:
     bool presente_ = true;
     uint32_t insercion_ = 1;
     uint32_t error_desde_ = UINT32_MAX;
+    uint32_t error_lectura_desde_ = UINT32_MAX;
+    uint32_t error_lectura_hasta_ = 0;
     uint64_t corte_en_ = 0;
     uint32_t corte_bytes_ = 0;
     EstadisticasTarjeta estadisticas_;

@@ -138,6 +138,7 @@ private:
     enum Tipo : uint8_t { CERRADO, FICHERO, DIRECTORIO, RAIZ };
     bool cluster_de(uint32_t indice, bool crear, uint32_t *cluster);
     bool escribir_entrada();
+    bool recortar(uint32_t tamano);
     bool leer_nombre_largo(char *name, size_t size);
 
     SdFat *vol_ = nullptr;
@@ -197,7 +198,21 @@ private:
         uint8_t datos[512];
         uint32_t bloque = UINT32_MAX;
         bool sucio = false;
+        // A file's data block: the file's first cluster and the block's
+        // offset in the file (propietario 0: a table or directory block).
+        uint32_t propietario = 0;
+        uint32_t desplazamiento = 0;
     };
+    // Data blocks the card refused, by file: the file's size must not count
+    // them, nor anything after them.
+    struct Perdida {
+        uint32_t cluster = 0;
+        uint32_t desde = 0;
+    };
+    void anotar_perdida(uint32_t cluster, uint32_t desde);
+    bool tomar_perdida(uint32_t cluster, uint32_t *desde);
+    Perdida perdidas_[4];
+    uint8_t turno_perdida_ = 0;
     struct Busqueda;
 
     bool montar(uint32_t inicio);

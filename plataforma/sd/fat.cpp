@@ -149,6 +149,7 @@ bool SdFat::leer_cache(Cache &c, uint32_t bloque, bool para_escribir)
             return false;
         }
         c.bloque = bloque;
+        c.propietario = 0;
     }
     if (para_escribir) c.sucio = true;
     return true;
@@ -162,9 +163,46 @@ bool SdFat::vaciar(Cache &c)
     // The copies of the FAT follow the first one.
     if (ok && &c == &cache_fat_)
         for (uint8_t k = 1; k < num_fats_ && ok; k++) ok = tarjeta_.writeBlock(c.bloque + k * bloques_fat_, c.datos);
-    // A block the card did not take is lost, not retried for ever.
-    if (!ok) c.bloque = UINT32_MAX;
+    // A block the card did not take is lost, not retried for ever; a file's
+    // lost block is noted so that its size never counts it.
+    if (!ok) {
+        if (&c == &cache_ && c.propietario != 0) anotar_perdida(c.propietario, c.desplazamiento);
+        c.bloque = UINT32_MAX;
+        c.propietario = 0;
+    }
     return ok;
+}
+
+void SdFat::anotar_perdida(uint32_t cluster, uint32_t desde)
+{
+    for (Perdida &p : perdidas_) {
+        if (p.cluster == cluster) {
+            if (desde < p.desde) p.desde = desde;
+            return;
+        }
+    }
+    for (Perdida &p : perdidas_) {
+        if (p.cluster == 0) {
+            p.cluster = cluster;
+            p.desde = desde;
+            return;
+        }
+    }
+    perdidas_[turno_perdida_] = Perdida{cluster, desde};
+    turno_perdida_ = (uint8_t)((turno_perdida_ + 1) % 4);
+}
+
+bool SdFat::tomar_perdida(uint32_t cluster, uint32_t *desde)
+{
+    if (cluster == 0) return false;
+    for (Perdida &p : perdidas_) {
+        if (p.cluster == cluster) {
+            *desde = p.desde;
+            p = Perdida{};
+            return true;
+        }
+    }
+    return false;
 }
 
 bool SdFat::leer_fat(uint32_t cluster, uint32_t *valor)
@@ -566,6 +604,7 @@ bool SdFat::begin(uint8_t chipSelect, uint32_t spi)
     montado_ = false;
     cache_ = Cache();
     cache_fat_ = Cache();
+    for (Perdida &p : perdidas_) p = Perdida{};
     fsinfo_sucio_ = false;
     raiz_ = File();
     if (!tarjeta_.begin(chipSelect, spi)) return false;
@@ -878,6 +917,8 @@ size_t File::write(const void *buf, size_t count)
         } else if (!vol_->leer_cache(k, bloque, true)) {
             break;
         }
+        k.propietario = primer_cluster_;
+        k.desplazamiento = posicion_ - desp;
         memcpy(k.datos + desp, src + hechos, n);
         hechos += n;
         posicion_ += (uint32_t)n;
@@ -955,14 +996,44 @@ bool File::sync()
     if (!isOpen()) return false;
     bool ok = true;
     if (tipo_ == FICHERO && entrada_sucia_) {
-        // The data blocks first, then the FAT, then the size in the entry.
+        // The data blocks first, then the FAT, then the size in the entry;
+        // a size that would count a block the card refused is cut back to
+        // that block, with the clusters after it.
         ok = vol_->vaciar(vol_->cache_) && vol_->vaciar(vol_->cache_fat_);
+        uint32_t desde;
+        if (vol_->tomar_perdida(primer_cluster_, &desde)) {
+            ok = false;
+            if (desde < tamano_) recortar(desde);
+        }
         ok = escribir_entrada() && ok;
         entrada_sucia_ = false;
     }
     ok = vol_->sincronizar() && ok;
     if (!ok) error_escritura_ = true;
     return ok && !error_escritura_;
+}
+
+// Cuts the file to a shorter size: the clusters beyond it go back to the
+// free space.
+bool File::recortar(uint32_t tamano)
+{
+    uint32_t por_cluster = (uint32_t)vol_->por_cluster_ * 512;
+    bool ok = true;
+    if (primer_cluster_ != 0 && tamano == 0) {
+        ok = vol_->liberar_cadena(primer_cluster_);
+        primer_cluster_ = 0;
+    } else if (primer_cluster_ != 0) {
+        uint32_t ultimo, siguiente;
+        ok = cluster_de((tamano - 1) / por_cluster, false, &ultimo) && vol_->leer_fat(ultimo, &siguiente);
+        if (ok && siguiente >= 2 && !vol_->es_fin(siguiente))
+            ok = vol_->escribir_fat(ultimo, 0x0FFFFFFF) && vol_->liberar_cadena(siguiente);
+    }
+    tamano_ = tamano;
+    if (posicion_ > tamano_) posicion_ = tamano_;
+    cluster_actual_ = 0;
+    indice_cluster_ = 0;
+    entrada_sucia_ = true;
+    return ok;
 }
 
 bool File::close()

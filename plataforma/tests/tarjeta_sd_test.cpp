@@ -374,6 +374,48 @@ TEST_F(Tarjeta, ARemovedOrWornCardGivesFailuresNeverACrash)
     EXPECT_EQ(mtype("/antes.txt"), "guardado");
 }
 
+// A card whose data blocks refuse writes while its tables and directory still
+// take them: the size of a file never counts a block that did not reach the
+// card, nor what came after it, and the clusters beyond the size are freed.
+TEST_F(Tarjeta, ASizeNeverCountsDataThatWasNotWritten)
+{
+    nueva("datos_gastados.img", 64);
+    ASSERT_TRUE(sd.begin(SD_CHIP_SELECT_PIN, SD_SCK_MHZ(12)));
+    escribir("antes.txt", "guardado");
+    uint8_t b[512];
+    ASSERT_TRUE(tarjeta.leer((uint32_t)(desplazamiento / 512), b));
+    uint32_t por_cluster = b[13];
+    uint32_t datos = (uint32_t)(desplazamiento / 512) + (b[14] | b[15] << 8) + b[16] * (b[22] | b[23] << 8) +
+                     (b[17] | b[18] << 8) * 32 / 512;
+    ASSERT_GE(por_cluster, 4u);
+
+    // The third block of the file is refused: the size stops where it starts.
+    File f = sd.open("parcial.raw", 0x209);
+    ASSERT_TRUE(f.isOpen());
+    std::string a(600, 'a'), z(2000, 'z');
+    ASSERT_EQ(f.write(a.data(), a.size()), a.size());
+    ASSERT_TRUE(f.sync());
+    tarjeta.error_escritura_desde(datos + (f.firstCluster() - 2) * por_cluster + 2);
+    f.write(z.data(), z.size());
+    EXPECT_FALSE(f.close());
+    // Every data block refused: nothing counts, no cluster stays taken.
+    tarjeta.error_escritura_desde(UINT32_MAX);
+    File g = sd.open("gastado.raw", 0x209);
+    ASSERT_TRUE(g.isOpen());
+    tarjeta.error_escritura_desde(datos);
+    std::string x(1000, 'x');
+    g.write(x.data(), x.size());
+    EXPECT_FALSE(g.close());
+
+    tarjeta.error_escritura_desde(UINT32_MAX);
+    ASSERT_TRUE(sd.begin(SD_CHIP_SELECT_PIN, SD_SCK_MHZ(12)));
+    EXPECT_EQ(mtype("/parcial.raw"), a + std::string(424, 'z'));
+    EXPECT_EQ(mtype("/gastado.raw"), "");
+    EXPECT_EQ(mtype("/antes.txt"), "guardado");
+    std::string informe;
+    EXPECT_TRUE(limpia(&informe)) << informe;
+}
+
 // Erase: fast on a large sparse card, blocks read back as zero.
 TEST_F(Tarjeta, EraseZeroesTheBlocks)
 {

@@ -8,6 +8,8 @@
 #include "plataforma/tests/banco_pruebas.h"
 #include "principal/principal.h"
 #include "virtual_e2prom/virtual_e2prom.h"
+#include "waves/analisis.h"
+#include "waves/horario.h"
 #include "waves/waves.h"
 
 namespace {
@@ -209,6 +211,29 @@ TEST_F(Bucle, ResetOrdenadoDespuesDeEnviarLaRespuesta)
         EXPECT_LT(s, 3.1);
     }
     EXPECT_EQ(banco.salida(0), "$OLA,01,01*00\r\n");
+}
+
+// A command read in one pass and the end of an interval in the sensor step of
+// the next: the reply still goes out, before the interval's "$RES," frame.
+TEST_F(Bucle, UnaRespuestaPendienteNoLaPisaElResumenDelIntervalo)
+{
+    Comenzar_Proceso_Nuevo_Promedio_Olas();
+    CTE_INTERVALO_PROMEDIO_INTERPRETADO = 20;
+    CONTADOR_CERO_OLAS = 0;
+    cdia_utc = 7;
+    cmes_utc = 12;
+    cano_utc = 26;
+    chora_utc = 14;
+    cminuto_utc = 50;
+    pendiente_tov03("$OLA,01,01,5,00007*2F\r\n");
+    Calcular_Parametros_Salida_Ola_Promedio();  // what the sensor step calls at the interval's end
+    loop();
+    loop();
+    std::string enlace = banco.salida(0);
+    EXPECT_EQ(enlace.substr(0, 23), "$OLA,01,01,5,00007*2F\r\n") << enlace;
+    EXPECT_EQ(enlace.find("$RES,07,12,26,14,50,00000,"), 23u) << enlace;
+    EXPECT_EQ(cdatos_tx_tov03, 0);
+    ctimeout_reset_general = 0;
 }
 
 }  // namespace

@@ -73,6 +73,30 @@ TEST(Arranque, DosEjecucionesIgualesDanLosMismosFicheros)
         EXPECT_EQ(leer_fichero(a + f), leer_fichero(b + f)) << f;
 }
 
+// The console's accented letters are single ISO 8859-1 bytes: debug.txt keeps
+// them as they are, the echo on a terminal shows them as UTF-8.
+TEST(Arranque, ElEcoDeLaConsolaMuestraLosAcentosEnUtf8)
+{
+    std::string c = carpeta_de_prueba("eco_consola");
+    ASSERT_EQ(ejecutar_olas_sim("--duration 2s --echo-console --out " + c, c + "/eco"), 0);
+    std::string eco = leer_fichero(c + "/eco.stdout");
+    std::string debug = leer_fichero(c + "/debug.txt");
+    EXPECT_NE(debug.find("LECTURA DE PAR\xC1METROS DE EEPROM.\r\n"), std::string::npos);
+    EXPECT_NE(debug.find("n\xBA reinicios = 1"), std::string::npos);
+    EXPECT_NE(eco.find("LECTURA DE PAR\xC3\x81METROS DE EEPROM.\n"), std::string::npos) << eco.substr(0, 200);
+    EXPECT_NE(eco.find("n\xC2\xBA reinicios = 1"), std::string::npos);
+    EXPECT_NE(eco.find(" -> Fin grabaci\xC3\xB3n par\xC3\xA1metros por defecto."), std::string::npos);
+    // Every other byte as it was, without the CR of each line end: the echo
+    // is the console, then olas-sim's own closing lines.
+    std::string esperado;
+    for (unsigned char b : debug) {
+        if (b == '\r') continue;
+        if (b < 0x80) esperado.push_back((char)b);
+        else esperado += std::string{(char)(0xC0 | (b >> 6)), (char)(0x80 | (b & 0x3F))};
+    }
+    EXPECT_EQ(eco.substr(0, esperado.size()), esperado);
+}
+
 TEST(Arranque, OpcionIncorrectaSaleConDos)
 {
     std::string c = carpeta_de_prueba("opcion_mala");

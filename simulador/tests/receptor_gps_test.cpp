@@ -115,6 +115,58 @@ TEST(ReceptorGps, SinFixNoHayCapturaYConGnSi)
               1u);
 }
 
+// A receiver that never sends a sentence: the request stays open, the
+// receiver is configured once, pin 17 stays low from the end of the start-up
+// on, and without a date no directory or file is made on the card; the
+// sensor's samples are processed all the same.
+TEST(ReceptorGps, SinSentenciasElPin17SigueBajoYNoSeCreaDirectorio)
+{
+    std::string c = carpeta_de_prueba("gps_sin_sentencias");
+    {
+        CLI::App app;
+        for (Extension *e : extensiones()) e->opciones(app);
+        app.parse(std::vector<std::string>{"none", "--gps", "64", "--card-size"});
+        for (Extension *e : extensiones()) e->validar(Opciones{});
+    }
+    Opciones o;
+    o.salida = c;
+    o.duracion_s = 300;
+    o.firmware = OLAS_FIRMWARE;
+    o.progreso = false;
+    o.utc_inicial = 1796653800;
+    int nivel_17 = -1, subidas_17 = 0;
+    nlohmann::json j;
+    {
+        Simulacion sim(o);
+        // The configuration (20 s of unanswered messages) is over by then.
+        uint64_t configurado = sim.ciclo_de(30);
+        sim.placa().observar_pines([&](uint32_t pin, int nivel, uint64_t ciclo) {
+            if (pin != 17) return;
+            if (nivel == 1 && ciclo > configurado) subidas_17++;
+            nivel_17 = nivel;
+        });
+        j = sim.ejecutar();
+    }
+    {
+        CLI::App app;
+        for (Extension *e : extensiones()) e->opciones(app);
+        app.parse(std::vector<std::string>{});
+        for (Extension *e : extensiones()) e->validar(Opciones{});
+    }
+    EXPECT_EQ(j["boots"], 1);
+    EXPECT_EQ(nivel_17, 0);
+    EXPECT_EQ(subidas_17, 0);
+    std::string debug = leer_fichero(c + "/debug.txt");
+    EXPECT_EQ(contar(debug, "Configurando tramas GPS"), 1u);
+    EXPECT_EQ(contar(debug, "Tramas necesarias configuradas"), 1u);
+    EXPECT_EQ(contar(debug, "Fecha capturada:"), 0u);
+    EXPECT_NE(debug.find("SD inicializada"), std::string::npos);
+    EXPECT_EQ(debug.find("Nuevo directorio creado"), std::string::npos);
+    EXPECT_EQ(debug.find("Directorio ya existe"), std::string::npos);
+    EXPECT_EQ(debug.find("Nuevo fichero creado"), std::string::npos);
+    EXPECT_GT(j["sensor"]["firmware_samples"].get<int>(), 2000);
+}
+
 TEST(ReceptorGps, OpcionesIncorrectas)
 {
     std::string c = carpeta_de_prueba("gps_opciones");

@@ -34,6 +34,16 @@ struct Tarjeta {
     }
     std::string mdir(const std::string &ruta = "") const { return mtools("mdir -/", ruta); }
     std::string mtype(const std::string &ruta) const { return mtools("mtype", ruta); }
+    // Every file of a directory of the card, by its full path.
+    std::vector<std::string> ficheros(const std::string &dir) const
+    {
+        std::vector<std::string> v;
+        std::istringstream s(mtools("mdir -b", dir));
+        std::string l;
+        while (std::getline(s, l))
+            if (l.size() > 2 && l.find('.') != std::string::npos) v.push_back(l.substr(l.find("::") + 2));
+        return v;
+    }
     // fsck.fat -n on the partition copied out: true when nothing is to repair.
     bool limpia(std::string *informe) const
     {
@@ -50,6 +60,19 @@ struct Tarjeta {
         return r == 0 && informe->find(" clusters") != std::string::npos;
     }
 };
+
+// No file of the directory holds a zero byte: no size counts bytes that
+// never reached the card.
+void sin_ceros(const Tarjeta &t, const std::string &dir)
+{
+    std::vector<std::string> f = t.ficheros(dir);
+    EXPECT_FALSE(f.empty()) << dir;
+    for (const std::string &r : f) {
+        std::string texto = t.mtype(r);
+        size_t cero = texto.find('\0');
+        EXPECT_EQ(cero, std::string::npos) << r << ": zero byte at " << cero << " of " << texto.size();
+    }
+}
 
 std::vector<std::string> lineas(const std::string &texto)
 {
@@ -231,6 +254,37 @@ TEST(RegistroSd, ACardPutBackIsStartedAgainAndLoggedOnto)
     ASSERT_EQ(res.size(), 1u);
     EXPECT_EQ(res[0].substr(0, 15), "07,12,26,14,40,") << res[0];
     EXPECT_GT(lineas(t.mtype("/261207/" + vuelta + ".raw")).size(), 10000u);
+    sin_ceros(t, "/261207");
+    std::string informe;
+    EXPECT_TRUE(t.limpia(&informe)) << informe;
+}
+
+// SD writing switched off and on again by command: the open interval files
+// are closed with their records when writing is withdrawn, the card is
+// started again, and logging goes on in new files; nothing on the card holds
+// bytes that never reached it.
+TEST(RegistroSd, WritingSwitchedOffAndOnByCommandLeavesNoHoles)
+{
+    std::string c = carpeta_de_prueba("registro_sd_7_0_7_1");
+    Tarjeta t{c + "/card.img"};
+    std::ofstream(c + "/guion.tov") << "150.05 $TOV03,7,0\n200 $TOV03,7,1\n";
+    ASSERT_EQ(ejecutar_olas_sim("--duration 5m --card-size 64 --utc 2026-12-07T14:30:00Z --tov-script " + c +
+                                    "/guion.tov --out " + c,
+                                c + "/apagado"),
+              0);
+    std::string consola = leer_fichero(c + "/debug.txt");
+    size_t anulada = consola.find("==> Anulada por Telemando la escritura SD.");
+    ASSERT_NE(anulada, std::string::npos);
+    EXPECT_NE(consola.find("SD inicializada", anulada), std::string::npos);
+    std::string telemetria = leer_fichero(c + "/telemetry.txt");
+    EXPECT_EQ(contar(telemetria, "$OLA,07,01*"), 2u) << telemetria;
+    // The raw file of before the command ends with a whole record.
+    std::vector<std::string> antes = lineas(t.mtype("/261207/1430.raw"));
+    ASSERT_GT(antes.size(), 500u);
+    for (const std::string &l : antes) ASSERT_EQ(contar(l, ","), 12u) << l;
+    std::string d = t.mdir("/261207");
+    EXPECT_GE(contar(d, " raw "), 2u) << d;
+    sin_ceros(t, "/261207");
     std::string informe;
     EXPECT_TRUE(t.limpia(&informe)) << informe;
 }

@@ -74,4 +74,25 @@ TEST(Telemando, ResetPorOrdenDespuesDeLaRespuesta)
     EXPECT_NE(tele.find("Hardware:1_0", respuesta), std::string::npos);
 }
 
+// A command read just as the interval ends: the clock is set from GPS at
+// 14:30:40, the first interval's end time is 14:40:00, and the wave that
+// crosses it ends in the sample processed about 602.06 s after power-on. The
+// unit keeps the line busy from 601.85 s to 602.05 s with bytes after the
+// frame, so the pass that reads the command also spans the arrival of that
+// sample, the reply waits for the next pass, and that pass's sensor step ends
+// the interval. Both texts reach the unit, the reply first.
+TEST(Telemando, UnaRespuestaJustoAntesDelFinDelIntervaloNoSePierde)
+{
+    std::string c = carpeta_de_prueba("respuesta_fin_intervalo");
+    std::ofstream(c + "/guion.tov") << "601.85 $TOV03,1,5\n601.90 .*00\n601.95 .*00\n602.00 .*00\n602.05 .*00\n";
+    ASSERT_EQ(ejecutar_olas_sim("--duration 605s --no-card --tov-script " + c + "/guion.tov --out " + c), 0);
+    std::string tele = leer_fichero(c + "/telemetry.txt");
+    size_t respuesta = tele.find("$OLA,01,01,5,00001*");
+    size_t resumen = tele.find("$RES,07,12,26,14,40,");
+    ASSERT_NE(respuesta, std::string::npos) << tele.substr(tele.size() > 400 ? tele.size() - 400 : 0);
+    ASSERT_NE(resumen, std::string::npos);
+    EXPECT_LT(respuesta, resumen);
+    EXPECT_EQ(contar(tele, "$RES,"), 1u);
+}
+
 }  // namespace

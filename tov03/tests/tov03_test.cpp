@@ -133,7 +133,30 @@ TEST_F(Telemando, PuestaEnHora)
     EXPECT_EQ(csegundo_utc, 59);
     EXPECT_EQ(cmostramos_hora, 1);
     EXPECT_EQ(cfecha_capturada, 1);
-    EXPECT_EQ(orden("TOV03,4,100,01,01,00,00,00"), con_suma("OLA,04,01"));
+    // A year above 99 would print as "00" in every record and name the directory 00MMDD.
+    EXPECT_EQ(orden("TOV03,4,100,01,01,00,00,00"), con_suma("OLA,04,33"));
+    EXPECT_EQ(cano_utc, 24);
+    EXPECT_EQ(orden("TOV03,4,99,01,01,00,00,00"), con_suma("OLA,04,01"));
+    EXPECT_EQ(cano_utc, 99);
+}
+
+// The file limit is stored in two bytes, where a value above 65530 becomes 0
+// and 0 would stop SD writing at the first file: such limits are refused.
+TEST_F(Telemando, TopeDeFicherosQueElAlmacenNoGuarda)
+{
+    CTE_NUMERO_MAXIMO_FICHEROS = 100;
+    for (const char *fuera : {"TOV03,9,65531", "TOV03,9,65535", "TOV03,9,70000", "TOV03,9,0"}) {
+        EXPECT_EQ(orden(fuera), con_suma("OLA,09,33")) << fuera;
+        EXPECT_EQ(CTE_NUMERO_MAXIMO_FICHEROS, 100) << fuera;
+        EXPECT_EQ(lectura_variable_Tope_Maximo_Ficheros(), 100) << fuera;
+    }
+    EXPECT_EQ(orden("TOV03,9,65530"), con_suma("OLA,09,01"));
+    EXPECT_EQ(CTE_NUMERO_MAXIMO_FICHEROS, 65530);
+    EXPECT_EQ(lectura_variable_Tope_Maximo_Ficheros(), 65530);
+    EXPECT_EQ(orden("TOV03,9,1"), con_suma("OLA,09,01"));
+    EXPECT_EQ(CTE_NUMERO_MAXIMO_FICHEROS, 1);
+    EXPECT_EQ(orden("TOV03,9"), con_suma("OLA,09,01"));  // absent: nothing changes
+    EXPECT_EQ(CTE_NUMERO_MAXIMO_FICHEROS, 1);
 }
 
 TEST_F(Telemando, VelocidadDelEnlace)
@@ -193,6 +216,17 @@ TEST_F(Telemando, DerivaDelReloj)
     EXPECT_EQ(orden("TOV03,1,17"), con_suma("OLA,01,01,17,1,250"));
     Tiempo_Resta = 0;
     EXPECT_EQ(orden("TOV03,1,17"), con_suma("OLA,01,01,17,1,00000"));
+    // The cap counts whole minutes: up to 250 min 59 s the reply is exact.
+    Tiempo_Resta = 15000;
+    EXPECT_EQ(orden("TOV03,1,17"), con_suma("OLA,01,01,17,1,25000"));
+    Tiempo_Resta = 15059;
+    EXPECT_EQ(orden("TOV03,1,17"), con_suma("OLA,01,01,17,1,25059"));
+    Tiempo_Resta = -15059;
+    EXPECT_EQ(orden("TOV03,1,17"), con_suma("OLA,01,01,17,0,25059"));
+    Tiempo_Resta = 15060;
+    EXPECT_EQ(orden("TOV03,1,17"), con_suma("OLA,01,01,17,1,250"));
+    Tiempo_Resta = -15060;
+    EXPECT_EQ(orden("TOV03,1,17"), con_suma("OLA,01,01,17,0,250"));
     EXPECT_NE(banco_.salida(1).find("TIEMPO RESTA = 20000\r\n"), std::string::npos);
 }
 

@@ -149,6 +149,25 @@ TEST_F(Almacen, RestoDeComprobaciones)
     EXPECT_EQ(commits_nuevos(), 0u);  // every repair was stored
 }
 
+// A stored file limit of 0 (what the store makes of a limit above 65530)
+// would switch SD writing off at the first file of every day: it is repaired
+// to the default at load, traced and stored; an erased limit (65535) stays.
+TEST_F(Almacen, UnTopeDeFicherosNuloVuelveAlValorPorDefecto)
+{
+    imagen({{POS_TOPE_FICHEROS, 0}, {POS_TOPE_FICHEROS + 1, 0}});
+    lectura_de_variables();
+    EXPECT_EQ(CTE_NUMERO_MAXIMO_FICHEROS, 100);
+    EXPECT_EQ(lectura_variable_Tope_Maximo_Ficheros(), 100);
+    EXPECT_NE(consola().find("Tope de ficheros nulo. Por defecto: 100\r\n"), std::string::npos) << consola();
+    reiniciar();
+    lectura_de_variables();
+    EXPECT_EQ(commits_nuevos(), 0u);
+    EXPECT_EQ(consola().find("Tope de ficheros"), std::string::npos);
+    imagen({{POS_TOPE_FICHEROS, 0xFF}, {POS_TOPE_FICHEROS + 1, 0xFF}});
+    lectura_de_variables();
+    EXPECT_EQ(CTE_NUMERO_MAXIMO_FICHEROS, 65535);
+}
+
 TEST_F(Almacen, PeriodoFijoSinAjusteDeReloj)
 {
     struct Caso {

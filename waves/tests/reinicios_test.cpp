@@ -107,4 +107,35 @@ TEST_F(Reinicios, RevisionDelMismoDiaIgualaUnaBaseMayor)
     EXPECT_EQ(CTE_PERMITIR_ESCRITURA_SD, 0);
 }
 
+// The daily budget is 30 starts: 30 more than the day's baseline keep SD
+// writing on, the 31st switches it off for the rest of the day.
+TEST_F(Reinicios, ElPresupuestoDiarioEsDeTreintaArranques)
+{
+    poner_reloj(12, 3, 24, 8, 0, 0);
+    escritura_variable_permitir_escritura_SD(1);
+    for (uint16_t total : {130, 131}) {
+        REINICIOS_24H_DIA = 12;
+        REINICIOS_24H = 100;
+        CTE_PERMITIR_ESCRITURA_SD = 1;
+        escritura_variable_contador_reinicios(total);
+        banco.borrar_salidas();
+        Revision_Resets_24h();
+        std::string s = banco.salida(1);
+        std::string diferencia = std::to_string(total - 100);
+        EXPECT_NE(s.find("\t\t\t\t\t\t\t\t\t\t\t\t\t\t==> Diferencia de resets= " + std::to_string(total) +
+                         " - 100 = " + diferencia + "\r\n"),
+                  std::string::npos)
+            << s;
+        std::string prohibida = "\t\t\t\t\t\t\t\t\t\t\t\t\t\t==> Prohibida la escritura en SD por N\xBA resets 24 superado:";
+        if (total == 130) {
+            EXPECT_EQ(CTE_PERMITIR_ESCRITURA_SD, 1);
+            EXPECT_EQ(s.find("Prohibida"), std::string::npos) << s;
+        } else {
+            EXPECT_EQ(CTE_PERMITIR_ESCRITURA_SD, 0);
+            EXPECT_NE(s.find(prohibida + "31\r\n"), std::string::npos) << s;
+        }
+        EXPECT_EQ(REINICIOS_24H, 100);
+    }
+}
+
 }  // namespace
