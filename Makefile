@@ -4,7 +4,8 @@ BUILD ?= build
 BUILD_ASAN ?= build-asan
 JOBS ?= $(shell nproc)
 PAQUETES = cmake g++ clang libclang-rt-14-dev make pkg-config valgrind libgtest-dev libgmock-dev googletest libcli11-dev nlohmann-json3-dev \
-           libfftw3-dev dosfstools mtools python3-serial gcc-arm-none-eabi libstdc++-arm-none-eabi-newlib python3 python3-numpy
+           libfftw3-dev dosfstools mtools python3-serial gcc-arm-none-eabi libstdc++-arm-none-eabi-newlib python3 python3-numpy \
+           libunicorn-dev
 
 .PHONY: all deps build run test asan arm bench fuzz soak clean
 
