@@ -4,10 +4,11 @@ BUILD ?= build
 BUILD_ASAN ?= build-asan
 JOBS ?= $(shell nproc)
 PAQUETES = cmake g++ clang libclang-rt-14-dev make pkg-config valgrind libgtest-dev libgmock-dev googletest libcli11-dev nlohmann-json3-dev \
-           libfftw3-dev dosfstools mtools python3-serial gcc-arm-none-eabi libstdc++-arm-none-eabi-newlib python3 python3-numpy \
+           libfftw3-dev dosfstools mtools python3-serial gcc-arm-none-eabi libstdc++-arm-none-eabi-newlib \
+           libnewlib-arm-none-eabi binutils-arm-none-eabi bossa-cli python3 python3-numpy python3-unicorn \
            libunicorn-dev
 
-.PHONY: all deps build run test asan arm bench fuzz soak clean
+.PHONY: all deps build run test asan arm firmware flash bench fuzz soak clean
 
 all: build
 
@@ -32,7 +33,7 @@ run: build
 	@echo; echo "== what the buoy sent on the telemetry link (out/telemetry.txt), decoded =="
 	@/usr/bin/python3 herramientas/tov03 decode out/telemetry.txt
 
-test: build
+test: build firmware
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 asan: deps
@@ -43,6 +44,20 @@ asan: deps
 # Every firmware module compiles for the Cortex-M0+ without any host header.
 arm: deps
 	./herramientas/comprobar_arm.sh
+
+# The image for the ATSAMD21J18A: build-samd21/olas.elf, olas.bin, olas.hex.
+BUILD_SAMD21 ?= build-samd21
+firmware: deps
+	cmake -S plataforma/samd21 -B $(BUILD_SAMD21) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/plataforma/samd21/arm-none-eabi.cmake
+	cmake --build $(BUILD_SAMD21) -j $(JOBS)
+	/usr/bin/python3 herramientas/imagen_firmware.py --build $(BUILD_SAMD21)
+
+# Programs a board through its bootloader (SAM-BA) at the application's
+# offset. Untested here: no board is attached to this machine. bossac's erase
+# clears the flash from the offset to its end, the stored parameters included.
+PORT ?= /dev/ttyACM0
+flash: firmware
+	bossac --port=$(PORT) -U -i -e -w -v -R --offset=0x2000 $(BUILD_SAMD21)/olas.bin
 
 # Each libFuzzer harness for FUZZ_SECONDS, seeded from its folder's corpus.
 FUZZ_SECONDS ?= 60
@@ -58,8 +73,8 @@ soak: build
 	/usr/bin/python3 herramientas/soak.py --days $(SOAK_DAYS) --sim $(BUILD)/olas-sim
 
 # Simulation speed, instructions per sensor epoch, and size on the target.
-bench: build
-	/usr/bin/python3 herramientas/bench.py --sim $(BUILD)/olas-sim
+bench: build firmware
+	/usr/bin/python3 herramientas/bench.py --sim $(BUILD)/olas-sim --image $(BUILD_SAMD21)/size.json
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) out
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_SAMD21) out

@@ -7,7 +7,9 @@ written as JSON:
 - instructions per sensor epoch in the firmware's own code, counted with
   valgrind's callgrind (repeatable on any machine), split by module;
 - static RAM (.data + .bss) and code size of the firmware modules compiled for
-  the Cortex-M0+ with -Os, against the target's 32 KB and 256 KB.
+  the Cortex-M0+ with -Os, against the target's 32 KB and 256 KB;
+- the linked image of make firmware (build-samd21/size.json): flash and RAM by
+  part, the stack reserve and the heap room beside the worst interval's need.
 """
 
 import argparse
@@ -128,10 +130,14 @@ def main():
     p.add_argument("--hours", type=float, default=24.0, help="length of the speed run")
     p.add_argument("--callgrind-seconds", type=int, default=120, help="virtual seconds under callgrind")
     p.add_argument("--json", default=os.path.join(RAIZ, "build", "bench.json"))
+    p.add_argument("--image", default=os.path.join(RAIZ, "build-samd21", "size.json"),
+                   help="the size report of make firmware")
     a = p.parse_args()
 
     resultado = {"speed": velocidad(a.sim, a.hours), "instructions": instrucciones(a.sim, a.callgrind_seconds),
                  "target_size": tamanos()}
+    if os.path.exists(a.image):
+        resultado["image"] = json.load(open(a.image))
     with open(a.json, "w") as f:
         json.dump(resultado, f, indent=2)
 
@@ -155,6 +161,16 @@ def main():
             print("%-44s text %6d  data %5d  bss %6d" % ("  " + m, s["text"], s["data"], s["bss"]))
     else:
         print("%-44s %s" % ("target size", t.get("error")))
+    img = resultado.get("image")
+    if img:
+        print("%-44s %d of %d bytes budget" % ("linked image: flash", img["flash_bytes"], img["flash_budget_bytes"]))
+        print("%-44s %d of %d bytes" % ("linked image: static RAM", img["static_ram_bytes"], img["ram_bytes"]))
+        for fila in img["by_part"]:
+            print("%-44s flash %6d  RAM %6d" % ("  " + fila["part"], fila["flash_bytes"], fila["ram_bytes"]))
+        print("%-44s %d (static analysis: %d)" % ("linked image: stack reserve", img["stack_reserve_bytes"],
+                                                 img["stack_static_analysis"]["worst_bytes"]))
+        print("%-44s %d (worst interval needs %d)" % ("linked image: heap room", img["heap_room_bytes"],
+                                                      img["heap_need"]["need_bytes"]))
     print("JSON: %s" % a.json)
     return 0
 
