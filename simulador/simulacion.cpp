@@ -60,9 +60,15 @@ std::map<std::string, std::string> modulos_del_mapa(const std::string &ruta_elf,
                 modulo = m;
                 break;
             }
-        if (modulo == "other" && (obj.find("libc") != std::string::npos || obj.find("libgcc") != std::string::npos ||
-                                  obj.find("libstdc++") != std::string::npos || obj.find("libm") != std::string::npos))
-            modulo = "libraries";
+        if (modulo == "plataforma" && obj.find("/plataforma/sd/") != std::string::npos) modulo = "plataforma/sd";
+        if (modulo == "other") {
+            if (obj.find("libc") != std::string::npos || obj.find("libgcc") != std::string::npos ||
+                obj.find("libstdc++") != std::string::npos || obj.find("libm") != std::string::npos)
+                modulo = "libraries";
+            else if (obj.find(".dir/") != std::string::npos &&
+                     obj.find('/', obj.find(".dir/") + 5) == std::string::npos)
+                modulo = "plataforma/samd21";  // the board runtime's own objects
+        }
         secciones.push_back({dir, dir + tam, modulo});
     }
     for (const samd21::FuncionElf &fn : img.funciones)

@@ -293,12 +293,13 @@ void Chip::parar(const std::string &motivo, uint32_t direccion)
 void Chip::reiniciar(bool encendido)
 {
     uint8_t rcause = encendido ? 0x01 : rcause_pendiente_;
-    if (pila_mas_baja() < sp_mas_bajo_) sp_mas_bajo_ = pila_mas_baja();
+    if (pintada_) sp_mas_bajo_ = std::min(sp_mas_bajo_, pila_mas_baja());
     // Stack painting: the words the stack writes below its deepest point so far
     // tell how deep it went (read at the end of each boot).
     uint32_t pintar_desde = std::max(monticulo_base_, RAM_BASE);
     if (pintar_desde < pila_tope_ && pila_tope_ <= RAM_BASE + RAM_BYTES)
         for (uint32_t a = (pintar_desde + 3) & ~3u; a + 4 <= pila_tope_; a += 4) escribir32_ram(a, PINTURA);
+    pintada_ = true;
 
     pm_ = Pm{};
     pm_.rcause = rcause;
@@ -462,6 +463,7 @@ void Chip::ejecutar_tramo(uint64_t limite)
     en_tramo_ = true;
     uint32_t pc = leer_reg(UC_ARM_REG_PC);
     uc_err e = uc_emu_start(uc_, pc | 1u, 0xFFFFFFFFu, 0, 0);
+    tramos_++;
     en_tramo_ = false;
     instrucciones_ += tramo_n_;
     uint64_t fin = tramo_inicio_ + tramo_n_ + estancado_;
@@ -513,6 +515,20 @@ void Chip::ejecutar_tramo(uint64_t limite)
         else throw ParadaEmulador("the core stopped for no known reason at PC " + hex(pc_ahora));
     }
     mundo_.avanzar_hasta(fin);
+}
+
+// A register write may raise an interrupt or bring the next event closer:
+// the chunk ends after this instruction, or at that event.
+void Chip::reprogramar_tramo()
+{
+    if (reinicio_pendiente_ || excepcion_pendiente(true) >= 0) {
+        parar_tramo_ = true;
+        return;
+    }
+    uint64_t t = proximo_evento(), inicio = tramo_inicio_ + estancado_;
+    uint64_t limite = t > inicio ? t - inicio : 0;
+    if (limite <= tramo_n_) parar_tramo_ = true;
+    else if (limite < tramo_limite_) tramo_limite_ = limite;
 }
 
 void Chip::gancho_instruccion(uint32_t direccion)
@@ -705,7 +721,7 @@ void Chip::escribir_mmio(uint32_t direccion, unsigned ancho, uint64_t valor)
         if (direccion >= SCS && direccion < SCS + 0x1000) {
             if (ancho != 4 || (direccion & 3)) parar("system control space accessed with a width other than a word", direccion);
             scs_escribir(direccion, (uint32_t)valor);
-            parar_tramo_ = true;
+            reprogramar_tramo();
             return;
         }
         for (unsigned i = 0; i < ancho;) {
@@ -721,9 +737,7 @@ void Chip::escribir_mmio(uint32_t direccion, unsigned ancho, uint64_t valor)
             escribir_registro(inicio, inicio, v, m);
             i += n;
         }
-        // The write may change an interrupt line or the next event: the chunk
-        // ends after this instruction.
-        parar_tramo_ = true;
+        reprogramar_tramo();
         return;
     } catch (const ParadaEmulador &p) {
         error_ = p.what();
@@ -1479,7 +1493,7 @@ void Chip::sercom_escribir(int n, uint32_t r, uint32_t v, uint32_t m)
     };
     switch (r) {
     case 0x00: {
-        if (t < s.ocupado_hasta) aviso_sincronizacion("SERCOM.CTRLA");
+        if (t < s.ocupado_hasta && ((v & m & 3) || habilitado)) aviso_sincronizacion("SERCOM.CTRLA");
         if (v & 1) {
             sercom_reset(n);
             sercom_[n].ocupado_hasta = t + 6;
@@ -1506,11 +1520,12 @@ void Chip::sercom_escribir(int n, uint32_t r, uint32_t v, uint32_t m)
                 return;
             }
         }
-        s.ocupado_hasta = t + 6;
+        // Only ENABLE (and SWRST) are write-synchronised in CTRLA.
+        if ((s.ctrla & 2) != (habilitado ? 2u : 0u)) s.ocupado_hasta = t + 6;
         return;
     }
     case 0x04:
-        if (t < s.ocupado_hasta) aviso_sincronizacion("SERCOM.CTRLB");
+        if (habilitado && t < s.ocupado_hasta) aviso_sincronizacion("SERCOM.CTRLB");
         if (habilitado) {
             // RXEN may change while enabled (synchronised); the rest is protected.
             if ((v & m & ~(1u << 17)) != (s.ctrlb & m & ~(1u << 17))) escrituras_protegidas_++;
@@ -1971,6 +1986,7 @@ uint32_t Chip::monticulo_rechazos()
 
 uint32_t Chip::pila_mas_baja()
 {
+    if (!pintada_) return sp_mas_bajo_;
     uint32_t desde = std::max<uint32_t>(monticulo_base_ + (uint32_t)monticulo_pico_, RAM_BASE);
     desde = (desde + 3) & ~3u;
     uint32_t a = desde;
@@ -2041,6 +2057,7 @@ nlohmann::json Chip::resumen()
     j["sleep_cycles"] = ciclos_dormido_;
     j["cpu_busy_fraction"] = total ? (double)(total - ciclos_dormido_) / (double)total : 0.0;
     j["exceptions_taken"] = excepciones_tomadas_;
+    j["core_runs"] = tramos_;
     nlohmann::json pila;
     pila["top"] = pila_tope_;
     pila["limit"] = pila_reserva_;

@@ -124,6 +124,7 @@ public:
     uint64_t leer_nvm_espacio(uint32_t direccion, unsigned ancho);
     void escribir_nvm_espacio(uint32_t direccion, unsigned ancho, uint64_t valor);
     void gancho_instruccion(uint32_t direccion);
+    void reprogramar_tramo();
     void acceso_no_mapeado(uint32_t direccion, bool escritura);
 
 private:
@@ -202,6 +203,8 @@ private:
     std::exception_ptr excepcion_mundo_;
     uint8_t rcause_pendiente_ = 0x01;
     uint64_t excepciones_tomadas_ = 0;
+    uint64_t tramos_ = 0;
+    bool pintada_ = false;
     std::map<std::string, std::string> modulo_de_funcion_;
     static constexpr uint32_t PINTURA = 0xC5AC5AC5u;
     bool retorno_excepcion_ = false;
