@@ -411,7 +411,11 @@ void Chip::atender_eventos()
     if (wdt_.vence <= ahora) {
         wdt_.vence = placa::NUNCA;
         reinicio_pendiente_ = true;
-        causa_reinicio_ = placa::CAUSA_WATCHDOG;
+        // The chip cannot tell a missed feed from the firmware's deliberate
+        // stop; the image can: the core waiting in the runtime's stop routine.
+        const FuncionElf *f = imagen_.funcion_en(leer_reg(UC_ARM_REG_PC));
+        bool parada = f && f->nombre == "samd21_parada_hasta_watchdog";
+        causa_reinicio_ = parada ? placa::CAUSA_PARADA_FIRMWARE : placa::CAUSA_WATCHDOG;
         rcause_pendiente_ = 0x20;
         return;
     }
