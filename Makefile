@@ -36,10 +36,13 @@ run: build
 test: build firmware
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The whole-image runs on the emulated chip (the scenario tests' samd21
+# parameter and the same-records comparison) are left out here: the emulator
+# under the sanitizers is too slow for them; its own tests stay in.
 asan: deps
 	cmake -S . -B $(BUILD_ASAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOLAS_SANITIZERS=ON
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
-	cd $(BUILD_ASAN) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD_ASAN) && ctest --output-on-failure -j $(JOBS) -E '/samd21$$|MismosRegistros'
 
 # Every firmware module compiles for the Cortex-M0+ without any host header.
 arm: deps

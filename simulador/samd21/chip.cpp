@@ -242,6 +242,11 @@ void Chip::mapear_memoria()
               "the EEPROM rows");
     comprobar(uc_mmio_map(uc_, NVM_AUX, 0x10000, nvm_leer_cb, region(NVM_AUX), nvm_escribir_cb, region(NVM_AUX)),
               "the NVM auxiliary space");
+    // A fixed list of exits (one address the core never reaches): the engine
+    // then keeps it between runs instead of building it anew at every start.
+    uint64_t salida = 0xFFFFFFFEu;
+    comprobar(uc_ctl_exits_enable(uc_), "the exits");
+    comprobar(uc_ctl_set_exits(uc_, &salida, 1), "the exits");
     uc_hook h;
     comprobar(uc_hook_add(uc_, &h, UC_HOOK_CODE, (void *)gancho_codigo, this, 1, 0), "the instruction hook");
     comprobar(uc_hook_add(uc_, &h, UC_HOOK_MEM_UNMAPPED | UC_HOOK_MEM_PROT, (void *)gancho_no_mapeado, this, 1, 0),
@@ -601,13 +606,12 @@ int Chip::excepcion_pendiente(bool ignorar_primask) const
     };
     if (pendst_) considerar(15);
     if (pendsv_) considerar(14);
-    uint32_t pendientes = nvic_ispr_;
-    if (nvic_iser_)
-        for (int irq = 0; irq < 32; irq++)
-            if (((nvic_iser_ >> irq) & 1) && irq_linea(irq)) pendientes |= 1u << irq;
-    pendientes &= nvic_iser_;
-    for (int irq = 0; irq < 32 && pendientes; irq++)
-        if ((pendientes >> irq) & 1) considerar(16 + irq);
+    uint32_t pendientes = nvic_ispr_ & nvic_iser_;
+    for (uint32_t b = nvic_iser_ & ~pendientes; b; b &= b - 1) {
+        int irq = __builtin_ctz(b);
+        if (irq_linea(irq)) pendientes |= 1u << irq;
+    }
+    for (uint32_t b = pendientes; b; b &= b - 1) considerar(16 + __builtin_ctz(b));
     if (mejor < 0) return -1;
     int actual = prioridad_actual();
     if (!ignorar_primask && (leer_reg(UC_ARM_REG_PRIMASK) & 1)) actual = std::min(actual, 0);
@@ -679,6 +683,21 @@ void Chip::salir_excepcion(uint32_t destino)
 // ================================================================ memory-mapped registers
 
 int Chip::anchura_registro(uint32_t direccion, uint32_t &inicio) const
+{
+    // Drivers poll the same few registers: a small cache in front of the table.
+    struct Entrada { uint32_t direccion = 0xFFFFFFFFu, inicio = 0; int tam = -1; };
+    static Entrada cache[256];
+    Entrada &e = cache[(direccion ^ (direccion >> 8)) & 0xFF];
+    if (e.direccion == direccion) {
+        inicio = e.inicio;
+        return e.tam;
+    }
+    int tam = anchura_registro_tabla(direccion, inicio);
+    e = {direccion, inicio, tam};
+    return tam;
+}
+
+int Chip::anchura_registro_tabla(uint32_t direccion, uint32_t &inicio) const
 {
     const auto &r = tabla().registros;
     auto it = r.upper_bound(direccion);

@@ -131,6 +131,7 @@ private:
     uint32_t leer_registro(uint32_t base_periferico, uint32_t reg);
     void escribir_registro(uint32_t base_periferico, uint32_t reg, uint32_t valor, uint32_t mascara);
     int anchura_registro(uint32_t direccion, uint32_t &inicio) const;
+    int anchura_registro_tabla(uint32_t direccion, uint32_t &inicio) const;
 
     // ---- peripherals
     void port_escribir(int grupo, uint32_t reg, uint32_t valor, uint32_t mascara);
