@@ -117,6 +117,23 @@ TEST(NucleoSamd21, TickDeTcc0YWatchdogQueReiniciaElChip)
     EXPECT_LT(registro.find("0x40000420"), registro.find("0x42002040"));              // sorted by address
 }
 
+TEST(NucleoSamd21, UsartAlRitmoProgramadoYUnBaudEquivocadoLlegaMal)
+{
+    NECESITA_IMAGEN(6);
+    std::string c = carpeta_de_prueba("nucleo_usart");
+    Simulacion sim(opciones_chip(c, 0.05, 6));
+    nlohmann::json j = sim.ejecutar();
+    ASSERT_EQ(leer(sim, "resultado"), 1u);
+    std::string tele = leer_fichero(c + "/telemetry.txt");
+    // 38400 baud as the unit listens: read right; 115200: two garbled
+    // bytes; the bits sent most significant first: garbled too.
+    ASSERT_EQ(tele.size(), 4u + 2u + 4u) << tele;
+    EXPECT_EQ(tele.substr(0, 4), "OK\r\n");
+    EXPECT_NE(tele.substr(4, 2), "XX");
+    EXPECT_NE(tele.substr(6, 4), "OK\r\n");
+    EXPECT_EQ(j["uart_sent_bytes"]["Serial"], 10);
+}
+
 // ---------------------------------------------------------------- the card in SPI mode
 
 struct CartaSpi : ::testing::Test {

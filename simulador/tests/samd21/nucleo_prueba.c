@@ -3,7 +3,9 @@
  * 2: WFI sleeps until the tick;
  * 3: a write to a register nobody modelled;
  * 4: an undefined instruction enters the HardFault handler;
- * 5: the TCC0 tick through PM, GCLK and the NVIC, and the watchdog fed, then not. */
+ * 5: the TCC0 tick through PM, GCLK and the NVIC, and the watchdog fed, then not;
+ * 6: SERCOM0 as the telemetry USART at the right rate, at a wrong one, and
+ *    with the bits in the wrong order. */
 #include <stdint.h>
 
 #define REG32(a) (*(volatile uint32_t *)(a))
@@ -93,8 +95,8 @@ void Reset_Handler(void)
     __asm volatile(".short 0xde00");
     for (;;) {
     }
-#elif MODO == 5
-    REG32(0x40000400 + 0x20) |= 1u << 8;                 /* PM.APBCMASK: TCC0 */
+#elif MODO == 5 || MODO == 6
+    REG32(0x40000400 + 0x20) |= (1u << 8) | (1u << 2);  /* PM.APBCMASK: TCC0, SERCOM0 */
     REG16(0x40000800 + 0x24) = 0;                        /* DFLLCTRL: ONDEMAND off first */
     while (!(REG32(0x40000800 + 0x0C) & (1u << 4))) {    /* PCLKSR.DFLLRDY */
     }
@@ -105,6 +107,34 @@ void Reset_Handler(void)
     while (REG8(0x40000C00 + 0x1) & 0x80) {
     }
     REG16(0x40000C00 + 0x2) = (1u << 14) | (0u << 8) | 0x1A; /* CLKCTRL: TCC0 on gen 0 */
+#if MODO == 6
+    REG16(0x40000C00 + 0x2) = (1u << 14) | (0u << 8) | 0x14; /* CLKCTRL: SERCOM0 core on gen 0 */
+    REG8(0x41004400 + 0x30 + 5) = 0x22;                  /* PMUX: PA10, PA11 function C */
+    REG8(0x41004400 + 0x40 + 10) = 1;                    /* PINCFG: PMUXEN */
+    REG8(0x41004400 + 0x40 + 11) = 1;
+    static const uint16_t baud[3] = {64697, 63019, 64697}; /* 38400, 115200, 38400 */
+    static const char texto[3][5] = {"OK\r\n", "XX", "OK\r\n"};
+    for (int k = 0; k < 3; k++) {
+        REG32(0x42000800) = (1u << 2) | (k == 2 ? 0 : 1u << 30) | (1u << 16) | (3u << 20); /* USART, DORD, pads */
+        REG32(0x42000804) = (1u << 16) | (1u << 17);     /* TXEN, RXEN */
+        REG16(0x4200080C) = baud[k];
+        REG32(0x42000800) |= 2;                          /* ENABLE */
+        while (REG32(0x4200081C)) {
+        }
+        for (const char *c = texto[k]; *c; c++) {
+            while (!(REG8(0x42000818) & 1)) {            /* DRE */
+            }
+            REG16(0x42000828) = (uint8_t)*c;
+        }
+        while (!(REG8(0x42000818) & 2)) {                /* TXC */
+        }
+        REG32(0x42000800) &= ~2u;
+        while (REG32(0x4200081C)) {
+        }
+    }
+    resultado = 1;
+    for (;;) __asm volatile("wfi");
+#endif
     REG32(0x42002000 + 0x40) = 47999;                   /* PER: 1 ms */
     REG32(0x42002000 + 0x44) = 1000;                    /* CC0 */
     while (REG32(0x42002000 + 0x08)) {
