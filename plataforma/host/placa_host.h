@@ -198,6 +198,9 @@ public:
     uint64_t eeprom_commits() const { return eeprom_.commits; }
     // Power cut in the middle of the next commit, after that many bytes of the page.
     void eeprom_cortar_en_commit(size_t bytes) { eeprom_.corte_en_commit = (long long)bytes; }
+    // For a board with its own flash: the cut asked for (bytes into the next
+    // programming), -1 when none; taking it clears it.
+    long long tomar_corte_en_commit() { long long c = eeprom_.corte_en_commit; eeprom_.corte_en_commit = -1; return c; }
 
     // Costs of board operations in MCU cycles.
     static constexpr uint64_t COSTE_LLAMADA = 48;

@@ -1216,6 +1216,14 @@ void Chip::nvm_comando(uint32_t cmd)
             nvm_.intflag_error = 1;
             return;
         }
+        if (long long corte = mundo_.tomar_corte_en_commit(); corte >= 0) {
+            // The power goes while the page is programmed: only its first
+            // bytes reach the flash.
+            uint32_t n = (uint32_t)std::min<long long>(corte % (PAGINA_NVM + 1), PAGINA_NVM);
+            for (uint32_t i = 0; i < n; i++) flash_[(byte & ~(PAGINA_NVM - 1)) + i] &= nvm_.buffer[i];
+            nvm_guardar_fichero();
+            throw placa::ReinicioPlaca{placa::CAUSA_CORTE, ahora()};
+        }
         for (uint32_t i = 0; i < PAGINA_NVM; i++) flash_[(byte & ~(PAGINA_NVM - 1)) + i] &= nvm_.buffer[i];
         nvm_.paginas_escritas++;
         std::memset(nvm_.buffer, 0xFF, sizeof nvm_.buffer);

@@ -1,6 +1,8 @@
 // Start-up, the time banner and resets of the firmware on the simulated board.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "ayuda_escenarios.h"
 #include "simulador/simulacion.h"
 
@@ -133,6 +135,26 @@ TEST_P(ArranqueEnPlaca, UnCorteDeCorrienteEsUnArranqueNuevo)
     EXPECT_EQ(contar(leer_fichero(c + "/debug.txt"), "   SETUP   \r\n"), 3u);
     comprobar_pila_y_monticulo(j);
     EXPECT_EQ(ejecutar_olas_sim(opciones_placa(GetParam()) + "--power-cut luego --out " + c), 2);
+}
+
+TEST_P(ArranqueEnPlaca, UnCorteEnMitadDeUnaGrabacionDejaLosParametrosAnteriores)
+{
+    SALTAR_SIN_IMAGEN(GetParam());
+    std::string c = carpeta_de_prueba("corte_grabacion_" + GetParam());
+    // A new averaging interval is stored at 10 s; the power goes while it is written.
+    std::ofstream(c + "/guion.tov") << "10 $TOV03,3,,,,,,,,10\n";
+    ASSERT_EQ(ejecutar_olas_sim(opciones_placa(GetParam()) + "--duration 20s --tov-script " + c +
+                                "/guion.tov --eeprom-power-cut 8s:20 --out " + c),
+              0);
+    nlohmann::json j = leer_resumen(c);
+    ASSERT_EQ(j["watchdog_resets"].size(), 1u);
+    EXPECT_EQ(j["watchdog_resets"][0]["cause"], "power_cut");
+    std::string debug = leer_fichero(c + "/debug.txt");
+    size_t segundo = debug.rfind("   SETUP   ");
+    ASSERT_NE(segundo, std::string::npos);
+    EXPECT_NE(debug.find("IsValid.  Inizializada: 1", segundo), std::string::npos);
+    EXPECT_NE(debug.find("CTE_INTERVALO_PROMEDIO=20\r\n", segundo), std::string::npos);
+    comprobar_pila_y_monticulo(j);
 }
 
 TEST(Arranque, UnDiaSinNadaConectadoSinResets)
