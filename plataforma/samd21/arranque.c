@@ -18,7 +18,8 @@ extern void (*__init_array_end[])(void);
 void samd21_iniciar_relojes(void);
 void samd21_ejecutar(void) __attribute__((noreturn));
 
-void Reset_Handler(void) __attribute__((noreturn));
+void Reset_Handler(void) __attribute__((naked, noreturn));
+static void arranque(void) __attribute__((noreturn, used));
 void HardFault_Handler(void) __attribute__((noreturn));
 void Dummy_Handler(void);
 
@@ -99,7 +100,17 @@ __attribute__((section(".vectores"), used)) const Vector samd21_vectores[16 + 28
     I2S_Handler,       /* 27 */
 };
 
+/* The stack pointer first, whatever the bootloader left in it. */
 void Reset_Handler(void)
+{
+    __asm__ volatile(
+        "ldr r0, =__StackTop\n\t"
+        "mov sp, r0\n\t"
+        "b arranque\n\t"
+        ".ltorg");
+}
+
+static void arranque(void)
 {
     /* The bootloader jumps here with its own vector table: take ours. */
     *(volatile uint32_t *)0xE000ED08u = (uint32_t)(uintptr_t)samd21_vectores;
