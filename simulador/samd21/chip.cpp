@@ -153,9 +153,9 @@ void nvm_escribir_cb(uc_engine *, uint64_t off, unsigned ancho, uint64_t valor, 
     r->chip->escribir_nvm_espacio(r->base + (uint32_t)off, ancho, valor);
 }
 
-void gancho_codigo(uc_engine *, uint64_t direccion, uint32_t, void *d)
+void gancho_bloque_cb(uc_engine *, uint64_t direccion, uint32_t bytes, void *d)
 {
-    static_cast<Chip *>(d)->gancho_instruccion((uint32_t)direccion);
+    static_cast<Chip *>(d)->gancho_bloque((uint32_t)direccion, bytes);
 }
 
 bool gancho_no_mapeado(uc_engine *, uc_mem_type tipo, uint64_t direccion, int, int64_t, void *d)
@@ -198,6 +198,7 @@ Chip::Chip(placa::Placa &mundo, const std::string &ruta_elf, const std::string &
     dir_ruptura_ = imagen_.simbolo("samd21_ruptura_heap", 0);
     dir_rechazos_ = imagen_.simbolo("samd21_heap_rechazos", 0);
     perfil_.assign(FLASH_BYTES / 2, 0);
+    cuenta_bloque_.assign(FLASH_BYTES / 2, 0);
     perfil_base_.assign(FLASH_BYTES / 2, 0);
     for (auto &fila : salida_notificada_)
         for (int &v : fila) v = -1;
@@ -248,7 +249,9 @@ void Chip::mapear_memoria()
     comprobar(uc_ctl_exits_enable(uc_), "the exits");
     comprobar(uc_ctl_set_exits(uc_, &salida, 1), "the exits");
     uc_hook h;
-    comprobar(uc_hook_add(uc_, &h, UC_HOOK_CODE, (void *)gancho_codigo, this, 1, 0), "the instruction hook");
+    // Instructions are counted a translated block at a time: the hook runs
+    // before each block, which the core runs whole unless the hook stops it.
+    comprobar(uc_hook_add(uc_, &h, UC_HOOK_BLOCK, (void *)gancho_bloque_cb, this, 1, 0), "the block hook");
     comprobar(uc_hook_add(uc_, &h, UC_HOOK_MEM_UNMAPPED | UC_HOOK_MEM_PROT, (void *)gancho_no_mapeado, this, 1, 0),
               "the fault hook");
 }
@@ -540,20 +543,40 @@ void Chip::reprogramar_tramo()
     else if (limite < tramo_limite_) tramo_limite_ = limite;
 }
 
-void Chip::gancho_instruccion(uint32_t direccion)
+// Number of instructions in a block of Thumb code: 32-bit instructions start
+// with a halfword whose top five bits are 11101, 11110 or 11111.
+uint32_t Chip::instrucciones_bloque(uint32_t direccion, uint32_t bytes)
 {
-    if (tramo_n_ >= tramo_limite_ || parar_tramo_) {
-        uc_emu_stop(uc_);
-        return;
+    if (direccion >= EEPROM_BASE || bytes == 0) return bytes / 2;
+    uint32_t &c = cuenta_bloque_[direccion >> 1];
+    if ((c >> 16) == bytes) return c & 0xFFFF;
+    uint32_t n = 0;
+    for (uint32_t i = 0; i < bytes && direccion + i + 1 < EEPROM_BASE; n++) {
+        uint16_t h = (uint16_t)(flash_[direccion + i] | flash_[direccion + i + 1] << 8);
+        i += (h >> 11) >= 0x1D ? 4 : 2;
     }
+    c = bytes << 16 | n;
+    return n;
+}
+
+void Chip::gancho_bloque(uint32_t direccion, uint32_t bytes)
+{
     if ((direccion & ~(BYTES_PAGINA_RETORNO - 1)) == PAGINA_RETORNO) {
         retorno_excepcion_ = true;
         destino_retorno_ = direccion;
         uc_emu_stop(uc_);
         return;
     }
-    tramo_n_++;
-    if (direccion < FLASH_BYTES) perfil_[direccion >> 1]++;
+    uint32_t n = instrucciones_bloque(direccion, bytes);
+    // The block runs whole: it does when it starts the run or fits in it, so
+    // an event comes due at most one block late.
+    if (parar_tramo_ || (tramo_n_ > 0 && tramo_n_ + n > tramo_limite_)) {
+        parar_tramo_ = true;
+        uc_emu_stop(uc_);
+        return;
+    }
+    tramo_n_ += n;
+    if (direccion < FLASH_BYTES) perfil_[direccion >> 1] += n;
 }
 
 void Chip::acceso_no_mapeado(uint32_t direccion, bool escritura)

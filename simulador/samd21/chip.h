@@ -123,7 +123,8 @@ public:
     // Flash region writes (the NVM page buffer).
     uint64_t leer_nvm_espacio(uint32_t direccion, unsigned ancho);
     void escribir_nvm_espacio(uint32_t direccion, unsigned ancho, uint64_t valor);
-    void gancho_instruccion(uint32_t direccion);
+    void gancho_bloque(uint32_t direccion, uint32_t bytes);
+    uint32_t instrucciones_bloque(uint32_t direccion, uint32_t bytes);
     void reprogramar_tramo();
     void acceso_no_mapeado(uint32_t direccion, bool escritura);
 
@@ -193,6 +194,7 @@ private:
     std::vector<uint8_t> fila_usuario_;
     std::vector<uint32_t> perfil_;       // instructions per halfword address of the flash
     std::vector<uint32_t> perfil_base_;  // at the previous report
+    std::vector<uint32_t> cuenta_bloque_;  // block size << 16 | its instructions, by start address
 
     // chunk state
     uint64_t tramo_inicio_ = 0;
