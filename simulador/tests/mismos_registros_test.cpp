@@ -11,6 +11,7 @@
 // `OLAS_MISMOS_REGISTROS_MIN=60 ctest -R MismosRegistros` runs the hour.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -83,8 +84,10 @@ TEST(MismosRegistros, HostYSamd21)
         EXPECT_EQ(j["boots"], 1) << placa;
         comprobar_pila_y_monticulo(j);
     }
-    EXPECT_GT(r[0].pto, (size_t)(minutos - 1) * 600);
-    EXPECT_GE(r[0].res, (size_t)(minutos / 10));
+    // Ten samples a second, less the epochs the faults took; an interval's
+    // statistics for most of the questions.
+    EXPECT_GT(r[0].pto, (size_t)minutos * 500);
+    EXPECT_GE(r[0].res, (size_t)std::max(1, minutos / 10 - 2));
     EXPECT_GT(r[0].ola, 10u);
     EXPECT_GE(r[0].respuestas.size(), 4u);
     EXPECT_EQ(r[0].pto, r[1].pto);
