@@ -6,7 +6,8 @@ JOBS ?= $(shell nproc)
 PAQUETES = cmake g++ clang libclang-rt-14-dev make pkg-config valgrind libgtest-dev libgmock-dev googletest libcli11-dev nlohmann-json3-dev \
            libfftw3-dev dosfstools mtools python3-serial gcc-arm-none-eabi libstdc++-arm-none-eabi-newlib \
            libnewlib-arm-none-eabi binutils-arm-none-eabi bossa-cli python3 python3-numpy python3-unicorn \
-           python3-matplotlib python3-netcdf4 netcdf-bin
+           python3-matplotlib python3-netcdf4 netcdf-bin \
+           libunicorn-dev
 
 .PHONY: all deps build run test asan arm firmware flash bench fuzz soak clean
 
@@ -33,13 +34,16 @@ run: build
 	@echo; echo "== what the buoy sent on the telemetry link (out/telemetry.txt), decoded =="
 	@/usr/bin/python3 herramientas/tov03 decode out/telemetry.txt
 
-test: build
+test: build firmware
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The whole-image runs on the emulated chip (the scenario tests' samd21
+# parameter and the same-records comparison) are left out here: the emulator
+# under the sanitizers is too slow for them; its own tests stay in.
 asan: deps
 	cmake -S . -B $(BUILD_ASAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOLAS_SANITIZERS=ON
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
-	cd $(BUILD_ASAN) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD_ASAN) && ctest --output-on-failure -j $(JOBS) -E '/samd21|MismosRegistros'
 
 # Every firmware module compiles for the Cortex-M0+ without any host header.
 arm: deps

@@ -6,6 +6,10 @@ written as JSON:
   deployment at 10 Hz with GPS and card;
 - instructions per sensor epoch in the firmware's own code, counted with
   valgrind's callgrind (repeatable on any machine), split by module;
+- the flashable image on the emulated ATSAMD21 (olas-sim --board samd21):
+  speed of an emulated hour at 10 Hz with GPS and card against real time,
+  instructions per sensor epoch by module, the CPU's busy fraction, the
+  deepest stack and the heap's peak;
 - static RAM (.data + .bss) and code size of the firmware modules compiled for
   the Cortex-M0+ with -Os, against the target's 32 KB and 256 KB;
 - the linked image of make firmware (build-samd21/size.json): flash and RAM by
@@ -91,6 +95,36 @@ def instrucciones(sim, segundos):
         shutil.rmtree(carpeta, ignore_errors=True)
 
 
+def chip(sim, elf, horas):
+    """One emulated hour (by default) of the flashable image on the emulated
+    ATSAMD21 at 10 Hz with GPS and card: wall time, the ratio to real time,
+    and the chip's own figures from summary.json (virtual time is the
+    instruction count at 48 MHz: one instruction, one cycle)."""
+    if not os.path.exists(elf):
+        return {"error": "no image at %s (make firmware)" % elf}
+    carpeta = tempfile.mkdtemp(prefix="olas_samd21_")
+    try:
+        args = opciones_despliegue(sim, carpeta, "%gh" % horas) + ["--board", "samd21", "--firmware", elf]
+        t0 = time.monotonic()
+        subprocess.run(args, check=True, stdout=subprocess.DEVNULL)
+        real = time.monotonic() - t0
+        r = json.load(open(os.path.join(carpeta, "summary.json")))
+        s = r["samd21"]
+        pe = s["per_epoch"]
+        return {"simulated_s": r["virtual_seconds"], "wall_s": round(real, 3),
+                "speedup": round(r["virtual_seconds"] / real, 1), "options": " ".join(args[1:]),
+                "instructions": s["instructions"], "cpu_busy_fraction": s["cpu_busy_fraction"],
+                "epochs": pe["epochs"], "instructions_per_epoch": pe["instructions_per_epoch"],
+                "per_epoch_by_module": pe["by_module"], "per_epoch_by_function": pe["by_function"],
+                "deepest_stack_bytes": s["stack"]["deepest_bytes"], "stack_reserve_bytes": s["stack"]["reserve_bytes"],
+                "stack_within_reserve": s["stack"]["within_reserve"], "heap_peak_bytes": s["heap"]["peak_bytes"],
+                "heap_limit_bytes": s["heap"]["limit_bytes"], "heap_refused": s["heap"]["refused_requests"],
+                "core_runs": s["core_runs"], "exceptions_taken": s["exceptions_taken"],
+                "boots": r["boots"]}
+    finally:
+        shutil.rmtree(carpeta, ignore_errors=True)
+
+
 def tamanos():
     cxx = shutil.which("arm-none-eabi-g++")
     size = shutil.which("arm-none-eabi-size")
@@ -132,10 +166,13 @@ def main():
     p.add_argument("--json", default=os.path.join(RAIZ, "build", "bench.json"))
     p.add_argument("--image", default=os.path.join(RAIZ, "build-samd21", "size.json"),
                    help="the size report of make firmware")
+    p.add_argument("--elf", default=os.path.join(RAIZ, "build-samd21", "olas.elf"),
+                   help="the image run on the emulated chip")
+    p.add_argument("--chip-hours", type=float, default=1.0, help="length of the emulated chip's run")
     a = p.parse_args()
 
     resultado = {"speed": velocidad(a.sim, a.hours), "instructions": instrucciones(a.sim, a.callgrind_seconds),
-                 "target_size": tamanos()}
+                 "target_size": tamanos(), "samd21": chip(a.sim, a.elf, a.chip_hours)}
     if os.path.exists(a.image):
         resultado["image"] = json.load(open(a.image))
     with open(a.json, "w") as f:
@@ -161,6 +198,23 @@ def main():
             print("%-44s text %6d  data %5d  bss %6d" % ("  " + m, s["text"], s["data"], s["bss"]))
     else:
         print("%-44s %s" % ("target size", t.get("error")))
+    c = resultado["samd21"]
+    if "speedup" in c:
+        print("%-44s %.1f simulated s / wall s (%.0f s in %.1f s)" % (
+            "emulated ATSAMD21 speed (%g h, 10 Hz, GPS, card)" % a.chip_hours, c["speedup"], c["simulated_s"],
+            c["wall_s"]))
+        print("%-44s %d (1 instruction = 1 cycle at 48 MHz)" % ("  image instructions per sensor epoch",
+                                                                c["instructions_per_epoch"]))
+        for m, n in sorted(c["per_epoch_by_module"].items(), key=lambda x: -x[1]):
+            if n:
+                print("%-44s %d" % ("    " + m, n))
+        print("%-44s %.2f %%" % ("  CPU busy (not asleep in WFI)", 100.0 * c["cpu_busy_fraction"]))
+        print("%-44s %d of %d bytes%s" % ("  deepest stack", c["deepest_stack_bytes"], c["stack_reserve_bytes"],
+                                         "" if c["stack_within_reserve"] else "  ** beyond the reserve **"))
+        print("%-44s %d of %d bytes, %d refused" % ("  heap peak", c["heap_peak_bytes"], c["heap_limit_bytes"],
+                                                   c["heap_refused"]))
+    else:
+        print("%-44s %s" % ("emulated ATSAMD21", c.get("error")))
     img = resultado.get("image")
     if img:
         print("%-44s %d of %d bytes budget" % ("linked image: flash", img["flash_bytes"], img["flash_budget_bytes"]))

@@ -6,7 +6,15 @@
 
 #include <string>
 
-class CargadorFirmware {
+// The firmware's globals as the world reads and sets them, on either board.
+class SimbolosFirmware {
+public:
+    virtual ~SimbolosFirmware() = default;
+    // Address of a firmware global or function, nullptr when absent.
+    virtual void *simbolo(const char *nombre) const = 0;
+};
+
+class CargadorFirmware : public SimbolosFirmware {
 public:
     explicit CargadorFirmware(std::string ruta) : ruta_(std::move(ruta)) {}
     ~CargadorFirmware() { descargar(); }
@@ -22,8 +30,7 @@ public:
     void (*setup)() = nullptr;
     void (*loop)() = nullptr;
     void (*tcc0_handler)() = nullptr;
-    // Address of a firmware global or function, nullptr when absent.
-    void *simbolo(const char *nombre) const;
+    void *simbolo(const char *nombre) const override;
 
     // The library next to the running executable.
     static std::string ruta_por_defecto();

@@ -42,7 +42,14 @@ int main(int argc, char **argv)
     app.add_option("--power-cut", cortes, "a power cut (a reset at any instruction) at this virtual time (repeatable)");
     app.add_option("--eeprom-power-cut", cortes_eeprom,
                    "T[:N]: a power cut in the first EEPROM commit after time T, N bytes into the page (repeatable)");
-    app.add_option("--firmware", o.firmware, "firmware library to run (default: the one next to olas-sim)");
+    app.add_option("--board", o.placa, "the board the firmware runs on: host (the firmware as a library) or samd21 "
+                   "(the flashable image on an emulated ATSAMD21)")
+        ->check(CLI::IsMember({"host", "samd21"}));
+    app.add_option("--firmware", o.firmware,
+                   "firmware to run: the library (host; default: the one next to olas-sim) or the ELF image "
+                   "(samd21; default: build-samd21/olas.elf)");
+    app.add_option("--mmio-log", o.registro_mmio,
+                   "samd21: write one line per distinct register access, 0xADDRESS WIDTH R|W COUNT, sorted by address");
     app.add_flag("--no-progress", sin_progreso, "no progress bar");
     app.add_flag("--echo-console", o.eco_consola, "also write the debug console to standard output");
     app.add_flag("--realtime", o.tiempo_real, "pace virtual time to the wall clock");
@@ -77,6 +84,8 @@ int main(int argc, char **argv)
             o.cortes_eeprom.emplace_back(*t, (size_t)n);
         }
         o.progreso = !sin_progreso;
+        if (!o.registro_mmio.empty() && o.placa != "samd21")
+            throw CLI::ValidationError("--mmio-log", "only with --board samd21");
         for (Extension *e : extensiones()) e->validar(o);
     } catch (const CLI::CallForHelp &e) {
         return app.exit(e);

@@ -7,8 +7,10 @@
 #include <thread>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iostream>
+#include <map>
 
 #include "../plataforma/host/monticulo_host.h"
 #include "tiempo_texto.h"
@@ -20,6 +22,74 @@ std::vector<Extension *> &extensiones()
 }
 
 namespace {
+// The emulated chip's globals, read and set in its RAM.
+class SimbolosChip : public SimbolosFirmware {
+public:
+    explicit SimbolosChip(samd21::Chip &chip) : chip_(chip) {}
+    void *simbolo(const char *nombre) const override { return chip_.simbolo(nombre); }
+
+private:
+    samd21::Chip &chip_;
+};
+
+// Module of each function of the image, from the linker's map beside it: the
+// object file each code section came from.
+std::map<std::string, std::string> modulos_del_mapa(const std::string &ruta_elf, const samd21::ImagenElf &img)
+{
+    static const char *MODULOS[] = {"principal", "sensor", "waves", "modulo_gps", "tov03", "virtual_e2prom",
+                                    "gestion_sd", "formateo_sd", "comunicaciones_pc", "declaraciones", "plataforma"};
+    std::map<std::string, std::string> r;
+    std::string ruta_mapa = ruta_elf.substr(0, ruta_elf.rfind('.')) + ".map";
+    std::ifstream f(ruta_mapa);
+    if (!f) return r;
+    struct Seccion { uint32_t inicio, fin; std::string modulo; };
+    std::vector<Seccion> secciones;
+    std::string linea, pendiente;
+    while (std::getline(f, linea)) {
+        // " .text.name  0xADDR  0xSIZE object" (the name may stand alone on the line before)
+        if (linea.rfind(" .text", 0) == 0 && linea.find("0x") == std::string::npos) { pendiente = linea; continue; }
+        std::string l = linea.rfind(" .text", 0) == 0 ? linea : (!pendiente.empty() ? pendiente + linea : "");
+        pendiente.clear();
+        if (l.empty()) continue;
+        char nombre[512], objeto[1024];
+        unsigned dir = 0, tam = 0;
+        if (std::sscanf(l.c_str(), " %511s 0x%x 0x%x %1023s", nombre, &dir, &tam, objeto) != 4 || tam == 0) continue;
+        std::string obj = objeto, modulo = "other";
+        for (const char *m : MODULOS)
+            if (obj.find(std::string("/") + m + "/") != std::string::npos || obj.rfind(std::string(m) + "/", 0) == 0) {
+                modulo = m;
+                break;
+            }
+        if (modulo == "plataforma" && obj.find("/plataforma/sd/") != std::string::npos) modulo = "plataforma/sd";
+        if (modulo == "other") {
+            if (obj.find("libc") != std::string::npos || obj.find("libgcc") != std::string::npos ||
+                obj.find("libstdc++") != std::string::npos || obj.find("libm") != std::string::npos)
+                modulo = "libraries";
+            else if (obj.find(".dir/") != std::string::npos &&
+                     obj.find('/', obj.find(".dir/") + 5) == std::string::npos)
+                modulo = "plataforma/samd21";  // the board runtime's own objects
+        }
+        secciones.push_back({dir, dir + tam, modulo});
+    }
+    for (const samd21::FuncionElf &fn : img.funciones)
+        for (const Seccion &sec : secciones)
+            if (fn.inicio >= sec.inicio && fn.inicio < sec.fin) {
+                r[fn.nombre] = sec.modulo;
+                break;
+            }
+    return r;
+}
+
+std::string elf_por_defecto()
+{
+    // build-samd21/olas.elf beside the build folder of this executable, or in
+    // the current folder.
+    std::string exe = CargadorFirmware::ruta_por_defecto();
+    std::filesystem::path junto = std::filesystem::path(exe).parent_path().parent_path() / "build-samd21" / "olas.elf";
+    if (std::filesystem::exists(junto)) return junto.string();
+    return "build-samd21/olas.elf";
+}
+
 const char *NOMBRES_PUERTOS[placa::NUM_PUERTOS] = {"Serial", "Serial1", "Serial2", "Serial3"};
 constexpr uint32_t PIN_JUMPER = 28;
 }  // namespace
@@ -27,13 +97,26 @@ constexpr uint32_t PIN_JUMPER = 28;
 Simulacion::Simulacion(Opciones opciones) : opciones_(std::move(opciones))
 {
     if (opciones_.eeprom.empty()) opciones_.eeprom = opciones_.salida + "/eeprom.bin";
-    if (opciones_.firmware.empty()) opciones_.firmware = CargadorFirmware::ruta_por_defecto();
+    bool chip = opciones_.placa == "samd21";
+    if (opciones_.firmware.empty()) opciones_.firmware = chip ? elf_por_defecto() : CargadorFirmware::ruta_por_defecto();
     std::filesystem::create_directories(opciones_.salida);
     placa::instalar(&placa_);
     placa_.configurar_xtal_ppm(opciones_.xtal_ppm);
     placa_.configurar_eeprom(opciones_.eeprom);
     placa_.configurar_fin(placa_.ciclo_de_segundos_reales(opciones_.duracion_s));
-    firmware_ = std::make_unique<CargadorFirmware>(opciones_.firmware);
+    if (chip) {
+        // The chip's own UARTs take the bytes off the wires; its flash rows
+        // keep the EEPROM in the EEPROM file's place.
+        placa_.llegadas_externas(true);
+        chip_ = std::make_unique<samd21::Chip>(placa_, opciones_.firmware, opciones_.eeprom);
+        chip_->modulos_de_funciones(modulos_del_mapa(opciones_.firmware, chip_->imagen()));
+        chip_->registrar_mmio(!opciones_.registro_mmio.empty());
+        simbolos_chip_ = std::make_unique<SimbolosChip>(*chip_);
+        simbolos_ = simbolos_chip_.get();
+    } else {
+        firmware_ = std::make_unique<CargadorFirmware>(opciones_.firmware);
+        simbolos_ = firmware_.get();
+    }
     telemetria_ = std::make_unique<Registrador>(placa_, 0, ruta_salida("telemetry.txt"), 38400);
     consola_ = std::make_unique<Registrador>(placa_, 1, ruta_salida("debug.txt"), 115200);
     if (opciones_.eco_consola)
@@ -56,7 +139,7 @@ Simulacion::Simulacion(Opciones opciones) : opciones_(std::move(opciones))
         static const char marca[] = "_Fin Inicializar promedio_";
         coincidencia_ = (b == (uint8_t)marca[coincidencia_]) ? coincidencia_ + 1 : (b == (uint8_t)marca[0] ? 1 : 0);
         if (marca[coincidencia_] == '\0') {
-            monticulo_inicio_intervalo_.push_back(placa::monticulo().bytes_en_uso);
+            monticulo_inicio_intervalo_.push_back(monticulo_en_uso());
             coincidencia_ = 0;
         }
     });
@@ -97,35 +180,82 @@ void Simulacion::acompasar()
     if (adelanto > 0.002) std::this_thread::sleep_for(std::chrono::duration<double>(adelanto));
 }
 
+uint64_t Simulacion::monticulo_en_uso() const
+{
+    return chip_ ? chip_->monticulo_en_uso() : placa::monticulo().bytes_en_uso;
+}
+
+// One boot of the firmware library on the host board.
+void Simulacion::ejecutar_host(bool &fin)
+{
+    firmware_->cargar();
+    placa_.reinicio_hardware();
+    placa_.registrar_isr(firmware_->tcc0_handler);
+    arranques_++;
+    for (Extension *e : extensiones()) e->arranque(*this, arranques_);
+    try {
+        placa_.base_pila(__builtin_frame_address(0));
+        firmware_->setup();
+        for (uint64_t pasada = 0;; pasada++) {
+            firmware_->loop();
+            if ((pasada & 1023) == 0) mostrar_progreso(false);
+            if (opciones_.tiempo_real) acompasar();
+        }
+    } catch (const placa::FinSimulacion &) {
+        fin = true;
+    } catch (const placa::ReinicioPlaca &r) {
+        placa_.anotar_reinicio(r);
+    }
+    placa_.registrar_isr(nullptr);
+    for (Extension *e : extensiones()) e->antes_de_descargar(*this);
+    firmware_->descargar();
+}
+
+// One boot of the image on the emulated chip: from its reset to the next.
+void Simulacion::ejecutar_chip(bool &fin, bool &encendido)
+{
+    placa_.reinicio_hardware();
+    chip_->reiniciar(encendido);
+    arranques_++;
+    for (Extension *e : extensiones()) e->arranque(*this, arranques_);
+    try {
+        chip_->ejecutar();
+    } catch (const placa::FinSimulacion &) {
+        fin = true;
+    } catch (const placa::ReinicioPlaca &r) {
+        placa_.anotar_reinicio(r);
+        encendido = r.causa == placa::CAUSA_CORTE;
+    } catch (const samd21::ParadaEmulador &) {
+        // What the image did up to the stop stays in the outputs.
+        telemetria_->vaciar();
+        consola_->vaciar();
+        if (!opciones_.registro_mmio.empty()) chip_->escribir_registro_mmio(opciones_.registro_mmio);
+        throw;
+    }
+    for (Extension *e : extensiones()) e->antes_de_descargar(*this);
+}
+
 nlohmann::json Simulacion::ejecutar()
 {
     for (double t : opciones_.cortes) placa_.programar_corte(placa_.ciclo_de_segundos_reales(t));
     for (const auto &c : opciones_.cortes_eeprom)
         placa_.programar(placa_.ciclo_de_segundos_reales(c.first), [this, c] { placa_.eeprom_cortar_en_commit(c.second); });
     for (Extension *e : extensiones()) e->preparar(*this);
-    bool fin = false;
+    // On the chip the loop is not ours to count: the progress bar and the
+    // pacing to the wall clock go by virtual time.
+    std::function<void()> pulso;
+    if (chip_ && (terminal_ || opciones_.tiempo_real)) {
+        pulso = [this, &pulso] {
+            mostrar_progreso(false);
+            if (opciones_.tiempo_real) acompasar();
+            placa_.programar(placa_.ciclo() + ciclo_de(opciones_.tiempo_real ? 0.01 : 1.0), pulso);
+        };
+        placa_.programar(0, pulso);
+    }
+    bool fin = false, encendido = true;
     while (!fin) {
-        firmware_->cargar();
-        placa_.reinicio_hardware();
-        placa_.registrar_isr(firmware_->tcc0_handler);
-        arranques_++;
-        for (Extension *e : extensiones()) e->arranque(*this, arranques_);
-        try {
-            placa_.base_pila(__builtin_frame_address(0));
-            firmware_->setup();
-            for (uint64_t pasada = 0;; pasada++) {
-                firmware_->loop();
-                if ((pasada & 1023) == 0) mostrar_progreso(false);
-                if (opciones_.tiempo_real) acompasar();
-            }
-        } catch (const placa::FinSimulacion &) {
-            fin = true;
-        } catch (const placa::ReinicioPlaca &r) {
-            placa_.anotar_reinicio(r);
-        }
-        placa_.registrar_isr(nullptr);
-        for (Extension *e : extensiones()) e->antes_de_descargar(*this);
-        firmware_->descargar();
+        if (chip_) ejecutar_chip(fin, encendido);
+        else ejecutar_host(fin);
     }
     mostrar_progreso(true);
     placa::monticulo_liberar_todo();
@@ -160,7 +290,23 @@ nlohmann::json Simulacion::ejecutar()
     j["heap_refused_requests"] = placa::monticulo().fallos;
     j["heap_at_interval_start"] = monticulo_inicio_intervalo_;
     j["stack_peak_bytes_host"] = placa_.pila_maxima();
+    j["board"] = opciones_.placa;
+    if (chip_) {
+        j["ticks"] = chip_->ticks_tcc0();
+        j["lost_ticks"] = nullptr;
+        j["eeprom_commits"] = chip_->borrados_eeprom();
+        j["nvm_user_row_writes"] = chip_->escrituras_fila_usuario();
+        j["heap_peak_bytes"] = chip_->monticulo_pico();
+        j["heap_refused_requests"] = chip_->monticulo_rechazos();
+        j["stack_peak_bytes_host"] = nullptr;
+        j["samd21"] = chip_->resumen();
+        if (!opciones_.registro_mmio.empty()) chip_->escribir_registro_mmio(opciones_.registro_mmio);
+    }
     for (Extension *e : extensiones()) e->resumen(*this, j);
+    if (chip_) {
+        uint64_t epocas = j.contains("sensor") ? j["sensor"].value("epochs_sent", (uint64_t)0) : 0;
+        j["samd21"]["per_epoch"] = chip_->perfil(epocas);
+    }
 
     std::ofstream f(ruta_salida("summary.json"));
     f << j.dump(2) << "\n";

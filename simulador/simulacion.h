@@ -15,6 +15,7 @@
 
 #include "../plataforma/host/placa_host.h"
 #include "cargador_firmware.h"
+#include "samd21/chip.h"
 #include "dispositivos/registrador.h"
 
 struct Opciones {
@@ -26,7 +27,9 @@ struct Opciones {
     std::vector<std::pair<double, double>> jumpers;  // jumper fitted between these virtual times
     std::vector<double> cortes;                      // power cuts at these virtual times
     std::vector<std::pair<double, size_t>> cortes_eeprom;  // a cut in the first EEPROM commit after, after N bytes
-    std::string firmware;                            // empty: next to the executable
+    std::string placa = "host";                      // host: the firmware as a library; samd21: the emulated chip
+    std::string firmware;                            // empty: next to the executable (host) or build-samd21/olas.elf
+    std::string registro_mmio;                       // samd21: one line per distinct register access
     bool progreso = true;
     bool eco_consola = false;  // the debug console also on standard output
     bool tiempo_real = false;  // virtual time paced to the wall clock
@@ -65,7 +68,8 @@ public:
 
     const Opciones &opciones() const { return opciones_; }
     placa::Placa &placa() { return placa_; }
-    CargadorFirmware &firmware() { return *firmware_; }
+    SimbolosFirmware &firmware() { return *simbolos_; }
+    bool en_chip() const { return chip_ != nullptr; }
     std::string ruta_salida(const std::string &fichero) const { return opciones_.salida + "/" + fichero; }
     double segundos() const { return placa_.segundos_reales(placa_.ciclo()); }
     uint64_t ciclo_de(double segundos) const { return placa_.ciclo_de_segundos_reales(segundos); }
@@ -81,10 +85,16 @@ public:
 private:
     void mostrar_progreso(bool final);
     void acompasar();
+    void ejecutar_host(bool &fin);
+    void ejecutar_chip(bool &fin, bool &encendido);
+    uint64_t monticulo_en_uso() const;
 
     Opciones opciones_;
     placa::Placa placa_;
     std::unique_ptr<CargadorFirmware> firmware_;
+    std::unique_ptr<samd21::Chip> chip_;
+    std::unique_ptr<SimbolosFirmware> simbolos_chip_;
+    SimbolosFirmware *simbolos_ = nullptr;
     std::unique_ptr<Registrador> telemetria_;
     std::unique_ptr<Registrador> consola_;
     int arranques_ = 0;

@@ -179,7 +179,7 @@ void Placa::procesar_puertos()
             if (t > ciclo_) break;
             q.dispositivo->actuar(t);
         }
-        entregar_llegadas(i);
+        if (!llegadas_externas_) entregar_llegadas(i);
         while (!q.salida.empty() && q.salida.front().llegada <= ciclo_) {
             Byte b = q.salida.front();
             q.salida.pop_front();
@@ -264,7 +264,8 @@ void Placa::parada_hasta_watchdog()
 
 void Placa::reinicio_hardware()
 {
-    for (int i = 0; i < NUM_PUERTOS; i++) entregar_llegadas(i);
+    if (!llegadas_externas_)
+        for (int i = 0; i < NUM_PUERTOS; i++) entregar_llegadas(i);
     for (Puerto &q : puertos_) {
         q.baudios = 0;
         q.rx.clear();
@@ -355,6 +356,29 @@ void Placa::uart_flush(int p)
 {
     avanzar(COSTE_LLAMADA);
     if (!puertos_[p].salida.empty()) avanzar_hasta(puertos_[p].fin_linea_salida);
+}
+
+bool Placa::tomar_llegada(int p, uint8_t &valor, uint32_t &baudios)
+{
+    Puerto &q = puertos_[p];
+    if (q.entrada.empty() || q.entrada.front().llegada > ciclo_) return false;
+    valor = q.entrada.front().valor;
+    baudios = q.entrada.front().baudios;
+    q.entrada.pop_front();
+    return true;
+}
+
+uint64_t Placa::transmitir(int p, uint8_t byte, uint32_t baudios)
+{
+    Puerto &q = puertos_[p];
+    if (observador_escrituras_) observador_escrituras_(p, byte);
+    uint64_t inicio = std::max(ciclo_, q.fin_linea_salida);
+    uint64_t llegada = inicio + ciclos_por_byte(baudios);
+    q.salida.push_back({llegada, byte, baudios});
+    q.fin_linea_salida = llegada;
+    q.estadisticas.bytes_enviados++;
+    if (llegada < proximo_) proximo_ = llegada;
+    return llegada;
 }
 
 void Placa::enviar_a_placa(int p, const uint8_t *datos, size_t cantidad, uint32_t baudios, uint64_t ciclo_inicio)

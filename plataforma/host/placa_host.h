@@ -134,6 +134,22 @@ public:
     // Cycle at which the wire towards the board will be free again.
     uint64_t linea_libre(int p) const { return puertos_[p].fin_linea_entrada; }
 
+    // ---- the wires, for a board that models its own UARTs (the emulated chip)
+    // Arrivals stay on the wire until that board takes them, one by one.
+    void llegadas_externas(bool si) { llegadas_externas_ = si; }
+    uint64_t proxima_llegada(int p) const { return puertos_[p].entrada.empty() ? NUNCA : puertos_[p].entrada.front().llegada; }
+    // The first byte that has arrived by now, with the rate it was sent at.
+    bool tomar_llegada(int p, uint8_t &valor, uint32_t &baudios);
+    // A byte the board's transmitter starts sending now (or when the line is
+    // free) at this rate; returns the cycle its stop bit ends.
+    uint64_t transmitir(int p, uint8_t byte, uint32_t baudios);
+    EstadisticasPuerto &estadisticas_puerto(int p) { return puertos_[p].estadisticas; }
+    // The next cycle at which something of the world happens.
+    uint64_t proximo() const { return proximo_; }
+    // An output pin of the board changed; the level of an input pin the world drives (-1: none).
+    void notificar_pin(uint32_t pin, int nivel) { if (observador_pines_) observador_pines_(pin, nivel, ciclo_); }
+    int nivel_externo(uint32_t pin) const { return nivel_externo_ ? nivel_externo_(pin, ciclo_) : -1; }
+
     // ---- pins
     void pin_modo(uint32_t pin, uint32_t modo);
     void pin_escribir(uint32_t pin, uint32_t nivel);
@@ -182,6 +198,9 @@ public:
     uint64_t eeprom_commits() const { return eeprom_.commits; }
     // Power cut in the middle of the next commit, after that many bytes of the page.
     void eeprom_cortar_en_commit(size_t bytes) { eeprom_.corte_en_commit = (long long)bytes; }
+    // For a board with its own flash: the cut asked for (bytes into the next
+    // programming), -1 when none; taking it clears it.
+    long long tomar_corte_en_commit() { long long c = eeprom_.corte_en_commit; eeprom_.corte_en_commit = -1; return c; }
 
     // Costs of board operations in MCU cycles.
     static constexpr uint64_t COSTE_LLAMADA = 48;
@@ -239,6 +258,7 @@ private:
     std::vector<uint64_t> cortes_;
     std::multimap<uint64_t, std::function<void()>> acciones_;
     bool en_isr_ = false;
+    bool llegadas_externas_ = false;
     uintptr_t base_pila_ = 0;
     uint64_t pila_maxima_ = 0;
     void (*isr_)() = nullptr;

@@ -91,7 +91,7 @@ void TarjetaHost::corte_en_escritura(uint64_t n, uint32_t bytes_escritos)
 
 void TarjetaHost::gastar(uint64_t ciclos)
 {
-    if (placa_) placa_->avanzar(ciclos);
+    if (placa_ && cobrar_tiempo_) placa_->avanzar(ciclos);
 }
 
 bool TarjetaHost::leer(uint32_t bloque, uint8_t *datos)

@@ -69,6 +69,9 @@ public:
     bool borrar(uint32_t primero, uint32_t ultimo);
 
     const EstadisticasTarjeta &estadisticas() const { return estadisticas_; }
+    // A board that times the card's bus itself (the emulated chip's SPI)
+    // turns off the fixed cost of each access.
+    void cobrar_tiempo(bool si) { cobrar_tiempo_ = si; }
 
     // Virtual time of one block transfer on the 12 MHz bus and of an erase command.
     static constexpr uint64_t CICLOS_BLOQUE = 2400 + 512 * 8 * 4;
@@ -78,6 +81,7 @@ private:
     void gastar(uint64_t ciclos);
 
     Placa *placa_;
+    bool cobrar_tiempo_ = true;
     int fd_ = -1;
     std::string ruta_;
     uint32_t bloques_ = 0;

@@ -43,3 +43,23 @@ size_t contar(const std::string &texto, const std::string &buscado)
     for (size_t p = 0; (p = texto.find(buscado, p)) != std::string::npos; p += buscado.size()) n++;
     return n;
 }
+
+std::string imagen_samd21() { return std::string(OLAS_FUENTES) + "/build-samd21/olas.elf"; }
+
+bool hay_imagen_samd21() { return std::filesystem::exists(imagen_samd21()); }
+
+std::string opciones_placa(const std::string &placa)
+{
+    if (placa != "samd21") return "";
+    return " --board samd21 --firmware " + imagen_samd21() + " ";
+}
+
+void comprobar_pila_y_monticulo(const nlohmann::json &j)
+{
+    EXPECT_EQ(j["heap_refused_requests"], 0) << "the heap refused a request";
+    if (j.value("board", "host") != "samd21") return;
+    const nlohmann::json &pila = j["samd21"]["stack"];
+    EXPECT_TRUE(pila["within_reserve"].get<bool>()) << "stack below its reserve: " << pila.dump();
+    EXPECT_GT(pila["deepest_bytes"].get<uint64_t>(), 0u);
+    EXPECT_EQ(j["samd21"]["heap"]["refused_requests"], 0);
+}

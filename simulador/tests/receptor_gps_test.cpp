@@ -47,10 +47,15 @@ std::string mensaje_cfg(uint8_t id, uint8_t tasa)
 const std::string CONFIGURACION = mensaje_cfg(0x03, 0) + mensaje_cfg(0x01, 0) + mensaje_cfg(0x04, 1) +
                                   mensaje_cfg(0x05, 0) + mensaje_cfg(0x08, 0);
 
-TEST(ReceptorGps, AckALaPrimeraCincoMensajesYFixALos40s)
+// The receiver's configuration and first fix, on both boards.
+class GpsEnPlaca : public ::testing::TestWithParam<std::string> {};
+INSTANTIATE_TEST_SUITE_P(Placas, GpsEnPlaca, ::testing::Values("host", "samd21"), NombrePlaca());
+
+TEST_P(GpsEnPlaca, AckALaPrimeraCincoMensajesYFixALos40s)
 {
-    std::string c = carpeta_de_prueba("gps_fix_40");
-    ASSERT_EQ(ejecutar_olas_sim("--duration 60s --out " + c), 0);
+    SALTAR_SIN_IMAGEN(GetParam());
+    std::string c = carpeta_de_prueba("gps_fix_40_" + GetParam());
+    ASSERT_EQ(ejecutar_olas_sim(opciones_placa(GetParam()) + "--duration 60s --out " + c), 0);
     ASSERT_EQ(CONFIGURACION.size(), 55u);
     ASSERT_EQ(CONFIGURACION.substr(0, 11), std::string("\xB5\x62\x06\x01\x03\x00\xF0\x03\x00\xFD\x15", 11));
     EXPECT_EQ(leer_fichero(c + "/gps_commands.bin"), CONFIGURACION);
@@ -66,6 +71,7 @@ TEST(ReceptorGps, AckALaPrimeraCincoMensajesYFixALos40s)
     EXPECT_EQ(j["gps"]["nmea_rates"]["4"], 1);  // RMC on
     // Set to the second of the burst it came in: within a second of the world.
     EXPECT_LE(std::fabs(j["clock"]["offset_s"].get<double>()), 1.0);
+    comprobar_pila_y_monticulo(j);
 }
 
 TEST(ReceptorGps, ReceptorMudoVeinteIntentosCadaMensaje)

@@ -171,13 +171,18 @@ TEST(RegistroSd, DeploymentOverThreeDaysLeavesAReadableCard)
 
 // Formatting on command: the card is cleared, fsck.fat accepts it and the
 // buoy logs onto it again.
-TEST(RegistroSd, FormatOnCommandLeavesACardTheBuoyLogsOnto)
+// On both boards (the card on the chip's SPI bus in the SD protocol's SPI mode).
+class FormatoEnPlaca : public ::testing::TestWithParam<std::string> {};
+INSTANTIATE_TEST_SUITE_P(Placas, FormatoEnPlaca, ::testing::Values("host", "samd21"), NombrePlaca());
+
+TEST_P(FormatoEnPlaca, FormatOnCommandLeavesACardTheBuoyLogsOnto)
 {
-    std::string c = carpeta_de_prueba("registro_sd_formato");
+    SALTAR_SIN_IMAGEN(GetParam());
+    std::string c = carpeta_de_prueba("registro_sd_formato_" + GetParam());
     Tarjeta t{c + "/card.img"};
     std::ofstream(c + "/guion.tov") << "300 $TOV03,1,14\n";
-    ASSERT_EQ(ejecutar_olas_sim("--duration 9m --card-size 128 --utc 2026-12-07T14:30:00Z --tov-script " + c +
-                                    "/guion.tov --out " + c,
+    ASSERT_EQ(ejecutar_olas_sim(opciones_placa(GetParam()) + "--duration 9m --card-size 128 --utc 2026-12-07T14:30:00Z --tov-script " +
+                                    c + "/guion.tov --out " + c,
                                 c + "/formato"),
               0);
     std::string informe;
@@ -194,6 +199,7 @@ TEST(RegistroSd, FormatOnCommandLeavesACardTheBuoyLogsOnto)
     EXPECT_NE(d.find("1435     raw"), std::string::npos) << d;
     EXPECT_GT(lineas(t.mtype("/261207/1435.raw")).size(), 1000u);
     EXPECT_EQ(t.mtype("/_sd/escritura_sd.txt").substr(0, 17), "Escritura sd ok: ");
+    comprobar_pila_y_monticulo(leer_resumen(c));
 }
 
 // A card put in only after start-up: tried again once a minute, then logged onto.

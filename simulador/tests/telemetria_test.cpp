@@ -55,11 +55,17 @@ TEST(GuionTelemetria, LaUnidadEnviaYRegistra)
 
 namespace {
 
-TEST(Telemando, ResetPorOrdenDespuesDeLaRespuesta)
+// The command link, on both boards.
+class TelemandoEnPlaca : public ::testing::TestWithParam<std::string> {};
+INSTANTIATE_TEST_SUITE_P(Placas, TelemandoEnPlaca, ::testing::Values("host", "samd21"), NombrePlaca());
+
+TEST_P(TelemandoEnPlaca, ResetPorOrdenDespuesDeLaRespuesta)
 {
-    std::string c = carpeta_de_prueba("reset_por_orden");
+    SALTAR_SIN_IMAGEN(GetParam());
+    std::string c = carpeta_de_prueba("reset_por_orden_" + GetParam());
     std::ofstream(c + "/guion.tov") << "5 $TOV03,1,2\n";
-    ASSERT_EQ(ejecutar_olas_sim("--duration 12s --tov-script " + c + "/guion.tov --out " + c), 0);
+    ASSERT_EQ(ejecutar_olas_sim(opciones_placa(GetParam()) + "--duration 12s --tov-script " + c + "/guion.tov --out " + c),
+              0);
     auto j = leer_resumen(c);
     ASSERT_EQ(j["watchdog_resets"].size(), 1u);
     EXPECT_EQ(j["watchdog_resets"][0]["cause"], "firmware_stop");
@@ -72,6 +78,7 @@ TEST(Telemando, ResetPorOrdenDespuesDeLaRespuesta)
     ASSERT_NE(respuesta, std::string::npos);
     // The second boot's banner comes after the reply.
     EXPECT_NE(tele.find("Hardware:1_0", respuesta), std::string::npos);
+    comprobar_pila_y_monticulo(j);
 }
 
 // A command read just as the interval ends: the clock is set from GPS at
