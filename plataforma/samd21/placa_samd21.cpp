@@ -257,9 +257,15 @@ void sodaq_wdt_reset()
     WDT.CLEAR = WDT_CLEAR_KEY;
 }
 
+extern "C" void samd21_vaciar_transmision(void);
+
+// The firmware's deliberate stop (and a fault's): the text still queued for
+// the serial ports goes out first, within half a second and without feeding
+// the watchdog, then the core waits for the watchdog's reset.
 extern "C" [[noreturn]] void samd21_parada_hasta_watchdog(void)
 {
     if (!(WDT.CTRL & WDT_CTRL_ENABLE)) watchdog_configurar((uint8_t)WDT_PERIOD_2X);
+    samd21_vaciar_transmision();
     for (;;) esperar_interrupcion();
 }
 

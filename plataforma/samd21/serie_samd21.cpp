@@ -25,6 +25,7 @@
 #include "pm.h"
 #include "port.h"
 #include "sercom.h"
+#include "systick.h"
 #include "tabla_pines.h"
 
 using namespace samd21;
@@ -136,8 +137,55 @@ bool interrupciones_servibles()
 
 }  // namespace
 
+// Time allowed for emptying the transmit buffers before the stop waits for
+// the watchdog: the fullest buffers take 512 bytes at 115200 baud (44 ms) and
+// 256 bytes at 9600 (267 ms), sent side by side; 500 ms of the watchdog's 2 s.
+constexpr uint32_t CICLOS_MS_VACIADO = 48000u;   // SysTick's period at 48 MHz
+constexpr uint32_t CICLOS_LIMITE_VACIADO = 500u * CICLOS_MS_VACIADO;
+
 extern "C" {
 volatile uint32_t samd21_uart_descartados[4];
+
+// Sends what every open port still holds, by polling DRE with interrupts off
+// (from the tick's handler, or after a fault, the transmit interrupt would
+// never run), and waits for the last stop bits. Bounded by
+// CICLOS_LIMITE_VACIADO, measured on SysTick's counter (read, not served);
+// without SysTick running (clocks not set up yet) nothing is sent.
+void samd21_vaciar_transmision(void)
+{
+    if (!(SYSTICK.CSR & SYST_CSR_ENABLE)) return;
+    uint32_t primask = primask_desactivar();
+    uint32_t previo = SYSTICK.CVR;
+    uint32_t transcurrido = 0;
+    for (;;) {
+        bool pendiente = false;
+        for (uint8_t n = 0; n < 4; n++) {
+            Puerto &q = g_puertos[n];
+            if (!q.abierto) continue;
+            Sercom &s = sercom(PUERTOS_SERIE[n].sercom);
+            if (!q.tx.vacio()) {
+                pendiente = true;
+                if (s.INTFLAG & SERCOM_INT_DRE) {
+                    s.DATA = q.tx.datos[q.tx.cola];
+                    q.tx.cola = (uint16_t)((q.tx.cola + 1u) & q.tx.mascara);
+                    q.enviado = true;
+                }
+            } else if (q.enviado) {
+                if (s.INTFLAG & SERCOM_INT_TXC) q.enviado = false;
+                else pendiente = true;
+            }
+        }
+        if (!pendiente) break;
+        // The counter counts down from 47999 and reloads: far less than a
+        // period passes between two reads.
+        uint32_t ahora = SYSTICK.CVR;
+        transcurrido += previo >= ahora ? previo - ahora : previo + CICLOS_MS_VACIADO - ahora;
+        previo = ahora;
+        if (transcurrido >= CICLOS_LIMITE_VACIADO) break;
+    }
+    primask_restaurar(primask);
+}
+
 void SERCOM0_Handler(void) { servir(0); }
 void SERCOM5_Handler(void) { servir(1); }
 void SERCOM2_Handler(void) { servir(2); }
