@@ -37,13 +37,62 @@ constexpr PinPlaca PINES_PLACA[] = {
 };
 constexpr size_t NUM_PINES_PLACA = sizeof PINES_PLACA / sizeof PINES_PLACA[0];
 
+// Arduino pin numbers run from 0 to LIMITE_PIN_ARDUINO - 1.
+constexpr uint8_t LIMITE_PIN_ARDUINO = 64;
+constexpr uint8_t SIN_ENTRADA = 0xFF;
+
+// Built from PINES_PLACA when the image is compiled: for every Arduino pin
+// number, its entry's index in PINES_PLACA (SIN_ENTRADA for a pin the board
+// lacks); for every entry, the slot of its PORT line (the index of the first
+// entry on the same line: the chip select's two numbers share one).
+struct IndicePines {
+    uint8_t entrada[LIMITE_PIN_ARDUINO];
+    uint8_t ranura[NUM_PINES_PLACA];
+    bool valido;   // every number below the limit, none twice, lines within their group
+};
+
+constexpr IndicePines indexar_pines()
+{
+    IndicePines x{};
+    x.valido = NUM_PINES_PLACA < SIN_ENTRADA;
+    for (size_t n = 0; n < LIMITE_PIN_ARDUINO; n++) x.entrada[n] = SIN_ENTRADA;
+    for (size_t i = 0; i < NUM_PINES_PLACA; i++) {
+        const PinPlaca &p = PINES_PLACA[i];
+        if (p.arduino >= LIMITE_PIN_ARDUINO || x.entrada[p.arduino] != SIN_ENTRADA || p.grupo > GRUPO_PB ||
+            p.bit >= 32) {
+            x.valido = false;
+            continue;
+        }
+        x.entrada[p.arduino] = (uint8_t)i;
+        x.ranura[i] = (uint8_t)i;
+        for (size_t j = 0; j < i; j++)
+            if (PINES_PLACA[j].grupo == p.grupo && PINES_PLACA[j].bit == p.bit) {
+                x.ranura[i] = x.ranura[j];
+                break;
+            }
+    }
+    return x;
+}
+
+constexpr IndicePines INDICE_PINES = indexar_pines();
+static_assert(INDICE_PINES.valido, "the wiring table: a pin number out of range or twice, or a line out of its group");
+
+// The index in PINES_PLACA of an Arduino pin number, SIN_ENTRADA for a pin
+// the board lacks.
+constexpr uint8_t indice_pin(uint32_t arduino)
+{
+    return arduino < LIMITE_PIN_ARDUINO ? INDICE_PINES.entrada[arduino] : SIN_ENTRADA;
+}
+
 // The entry of an Arduino pin number, nullptr for a pin the board lacks.
 constexpr const PinPlaca *buscar_pin(uint32_t arduino)
 {
-    for (size_t i = 0; i < NUM_PINES_PLACA; i++)
-        if (PINES_PLACA[i].arduino == arduino) return &PINES_PLACA[i];
-    return nullptr;
+    uint8_t i = indice_pin(arduino);
+    return i == SIN_ENTRADA ? nullptr : &PINES_PLACA[i];
 }
+
+// The slot of an entry's PORT line (by its index), 0 .. NUM_PINES_PLACA - 1.
+constexpr uint8_t ranura_linea(uint8_t indice) { return INDICE_PINES.ranura[indice]; }
 
 struct LineaSercom {
     uint8_t grupo, bit, funcion, pad;

@@ -69,6 +69,34 @@ TEST(Samd21Pines, CadaPinDelFirmwareTieneSuLineaYNingunaLineaSirveADosFines)
     EXPECT_EQ(usadas.count(Linea{GRUPO_PA, 13}), 1u);
 }
 
+// The index built at compile time answers as the table does: each number
+// finds its own entry, every other number (out of range too) none, and two
+// numbers share a line's slot exactly when they share the line.
+TEST(Samd21Pines, ElIndiceDePinesCoincideConLaTabla)
+{
+    for (uint32_t n = 0; n < 300; n++) {
+        const PinPlaca *esperado = nullptr;
+        for (const PinPlaca &p : PINES_PLACA)
+            if (p.arduino == n) esperado = &p;
+        EXPECT_EQ(buscar_pin(n), esperado) << n;
+    }
+    EXPECT_EQ(buscar_pin(0xFFFFFFFFu), nullptr);
+    EXPECT_EQ(buscar_pin(0x100u + 19u), nullptr);   // no truncation to a byte
+
+    for (uint8_t a = 0; a < NUM_PINES_PLACA; a++) {
+        EXPECT_EQ(indice_pin(PINES_PLACA[a].arduino), a);
+        EXPECT_LT(ranura_linea(a), NUM_PINES_PLACA);
+        for (uint8_t b = 0; b < NUM_PINES_PLACA; b++) {
+            bool misma_linea = PINES_PLACA[a].grupo == PINES_PLACA[b].grupo && PINES_PLACA[a].bit == PINES_PLACA[b].bit;
+            EXPECT_EQ(ranura_linea(a) == ranura_linea(b), misma_linea)
+                << (int)PINES_PLACA[a].arduino << " " << (int)PINES_PLACA[b].arduino;
+        }
+    }
+    EXPECT_EQ(ranura_linea(indice_pin(19)), ranura_linea(indice_pin(59)));
+    EXPECT_EQ(indice_pin(60), SIN_ENTRADA);
+    static_assert(buscar_pin(32)->bit == 20 && buscar_pin(60) == nullptr, "the lookup is a constant expression");
+}
+
 TEST(Samd21Pines, ValoresDeBaudios)
 {
     // 65536 (1 - 16 f / 48 MHz), rounded.
