@@ -140,38 +140,68 @@ void delay(uint32_t milisegundos)
 
 // ------------------------------------------------------------------ pins
 
-void pinMode(uint32_t pin, uint32_t modo)
+// The mode each PORT line was last given (by its slot in the wiring table),
+// 0 for none yet: the firmware sets its pins' modes at every pass of the
+// loop, and a mode already in place is not written again. Only pinMode and
+// digitalWrite touch these lines' registers; a write to the output latch of
+// a line with its pull-up on moves the pull, so the next pinMode writes
+// everything again. A mode is remembered as its number plus one.
+static volatile uint8_t g_modo_linea[NUM_PINES_PLACA];
+
+static_assert(INPUT == 0 && OUTPUT == 1 && INPUT_PULLUP == 2, "the modes remembered as their number plus one");
+static constexpr uint8_t MODO_ENTRADA_PULLUP = INPUT_PULLUP + 1;
+
+// The registers of one line, with interrupts off so that a handler finds
+// them and the remembered mode in agreement.
+static void __attribute__((noinline)) fijar_modo(uint8_t indice, uint8_t marca)
 {
-    const PinPlaca *p = buscar_pin(pin);
-    if (!p) return;
-    PortGrupo &g = port_grupo(p->grupo);
-    uint32_t m = 1u << p->bit;
-    if (modo == OUTPUT) {
-        g.PINCFG[p->bit] = PORT_PINCFG_INEN;
+    const PinPlaca &p = PINES_PLACA[indice];
+    PortGrupo &g = port_grupo(p.grupo);
+    uint32_t m = 1u << p.bit;
+    uint32_t primask = primask_desactivar();
+    if (marca == OUTPUT + 1) {
+        g.PINCFG[p.bit] = PORT_PINCFG_INEN;
         g.DIRSET = m;
-    } else if (modo == INPUT_PULLUP) {
+    } else if (marca == MODO_ENTRADA_PULLUP) {
         g.DIRCLR = m;
         g.OUTSET = m;   // pull towards high
-        g.PINCFG[p->bit] = PORT_PINCFG_INEN | PORT_PINCFG_PULLEN;
+        g.PINCFG[p.bit] = PORT_PINCFG_INEN | PORT_PINCFG_PULLEN;
     } else {
         g.DIRCLR = m;
-        g.PINCFG[p->bit] = PORT_PINCFG_INEN;
+        g.PINCFG[p.bit] = PORT_PINCFG_INEN;
     }
+    g_modo_linea[ranura_linea(indice)] = marca;
+    primask_restaurar(primask);
+}
+
+void pinMode(uint32_t pin, uint32_t modo)
+{
+    uint8_t i = indice_pin(pin);
+    if (i == SIN_ENTRADA) return;
+    uint8_t marca = (uint8_t)(modo <= INPUT_PULLUP ? modo + 1u : INPUT + 1u);   // an unknown mode: input
+    if (g_modo_linea[ranura_linea(i)] == marca) return;
+    fijar_modo(i, marca);
 }
 
 void digitalWrite(uint32_t pin, uint32_t nivel)
 {
-    const PinPlaca *p = buscar_pin(pin);
-    if (!p) return;
-    if (nivel) port_grupo(p->grupo).OUTSET = 1u << p->bit;
-    else port_grupo(p->grupo).OUTCLR = 1u << p->bit;
+    uint8_t i = indice_pin(pin);
+    if (i == SIN_ENTRADA) return;
+    const PinPlaca &p = PINES_PLACA[i];
+    if (nivel) port_grupo(p.grupo).OUTSET = 1u << p.bit;
+    else port_grupo(p.grupo).OUTCLR = 1u << p.bit;
+    // After the latch: a pinMode from a handler in between finds the old
+    // mode and leaves it, and the line is forgotten just after.
+    volatile uint8_t &actual = g_modo_linea[ranura_linea(i)];
+    if (actual == MODO_ENTRADA_PULLUP) actual = 0;
 }
 
 int digitalRead(uint32_t pin)
 {
-    const PinPlaca *p = buscar_pin(pin);
-    if (!p) return LOW;
-    return (port_grupo(p->grupo).IN >> p->bit) & 1u ? HIGH : LOW;
+    uint8_t i = indice_pin(pin);
+    if (i == SIN_ENTRADA) return LOW;
+    const PinPlaca &p = PINES_PLACA[i];
+    return (port_grupo(p.grupo).IN >> p.bit) & 1u ? HIGH : LOW;
 }
 
 // ------------------------------------------------------------------ TCC0 tick
