@@ -246,6 +246,15 @@ def categoria(objeto, raiz_rel):
     return None
 
 
+def sumar(fila, salida, tam):
+    """Adds an input section's bytes to its row: code and constants take flash,
+    initialised data takes flash (its load image) and RAM, the rest RAM only."""
+    if salida in SECCIONES_FLASH or salida == ".data":
+        fila["flash"] += tam
+    if salida not in SECCIONES_FLASH:
+        fila["ram"] += tam
+
+
 def leer_mapa(ruta_mapa):
     raiz_rel = RAIZ.lstrip("/") + "/"
     tamanos = {}
@@ -285,26 +294,11 @@ def leer_mapa(ruta_mapa):
             if cat is None:
                 ajenos.add(objeto)
                 cat = "unknown"
-            fila = tamanos.setdefault(cat, {"flash": 0, "ram": 0})
-            if salida in SECCIONES_FLASH:
-                fila["flash"] += tam
-            elif salida == ".data":
-                fila["flash"] += tam
-                fila["ram"] += tam
-            else:
-                fila["ram"] += tam
+            sumar(tamanos.setdefault(cat, {"flash": 0, "ram": 0}), salida, tam)
             continue
         m = re.match(r"^ \*fill\*\s+0x([0-9a-f]+)\s+0x([0-9a-f]+)", linea)
         if m:
-            fila = tamanos.setdefault("alignment", {"flash": 0, "ram": 0})
-            tam = int(m.group(2), 16)
-            if salida in SECCIONES_FLASH:
-                fila["flash"] += tam
-            elif salida == ".data":
-                fila["flash"] += tam
-                fila["ram"] += tam
-            else:
-                fila["ram"] += tam
+            sumar(tamanos.setdefault("alignment", {"flash": 0, "ram": 0}), salida, int(m.group(2), 16))
     return tamanos, ajenos
 
 

@@ -65,16 +65,6 @@ Puerto g_puertos[4] = {
     {{rx3, RX_CAPACIDAD[3] - 1u, 0, 0}, {tx3, TX_CAPACIDAD[3] - 1u, 0, 0}, false, false},
 };
 
-void mux_linea(const LineaSercom &l)
-{
-    PortGrupo &g = port_grupo(l.grupo);
-    uint8_t pmux = g.PMUX[l.bit >> 1];
-    if (l.bit & 1u) pmux = (uint8_t)((pmux & 0x0Fu) | (l.funcion << 4));
-    else pmux = (uint8_t)((pmux & 0xF0u) | l.funcion);
-    g.PMUX[l.bit >> 1] = pmux;
-    g.PINCFG[l.bit] = PORT_PINCFG_PMUXEN | PORT_PINCFG_INEN;
-}
-
 void liberar_linea(const LineaSercom &l) { port_grupo(l.grupo).PINCFG[l.bit] = PORT_PINCFG_INEN; }
 
 void esperar_sync(Sercom &s, uint32_t bits)
@@ -223,8 +213,8 @@ void HardwareSerial::begin(uint32_t baudios)
     s.CTRLB = SERCOM_CTRLB_TXEN | SERCOM_CTRLB_RXEN;   // 8 bits, 1 stop bit, no parity
     esperar_sync(s, SERCOM_SYNCBUSY_CTRLB);
     s.BAUD = baud_usart(baudios);
-    mux_linea(c.tx);
-    mux_linea(c.rx);
+    conectar_linea_sercom(c.tx);
+    conectar_linea_sercom(c.rx);
     s.INTENSET = SERCOM_INT_RXC | SERCOM_INT_ERROR;
     nvic_borrar_pendiente(c.irq);
     nvic_prioridad(c.irq, PRIORIDAD_UART);
@@ -321,4 +311,14 @@ void HardwareSerial::flush()
         while (!(s.INTFLAG & SERCOM_INT_TXC)) {}   // the last stop bit is out
         q.enviado = false;
     }
+}
+
+void samd21::conectar_linea_sercom(const LineaSercom &l)
+{
+    PortGrupo &g = port_grupo(l.grupo);
+    uint8_t pmux = g.PMUX[l.bit >> 1];
+    if (l.bit & 1u) pmux = (uint8_t)((pmux & 0x0Fu) | (l.funcion << 4));
+    else pmux = (uint8_t)((pmux & 0xF0u) | l.funcion);
+    g.PMUX[l.bit >> 1] = pmux;
+    g.PINCFG[l.bit] = PORT_PINCFG_PMUXEN | PORT_PINCFG_INEN;
 }

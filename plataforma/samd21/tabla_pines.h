@@ -98,6 +98,10 @@ struct LineaSercom {
     uint8_t grupo, bit, funcion, pad;
 };
 
+// Hands a line to its SERCOM through the PORT multiplexer (defined with the
+// serial ports; the card's SPI bus uses it too).
+void conectar_linea_sercom(const LineaSercom &l);
+
 // A serial port: 8N1, 16x oversampling, internal clock from GCLK0 (48 MHz).
 struct PuertoSerie {
     uint8_t sercom;

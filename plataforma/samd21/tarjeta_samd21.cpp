@@ -46,15 +46,6 @@ public:
 
 private:
     static Sercom &spi() { return sercom(BUS_TARJETA.sercom); }
-    static void mux(const LineaSercom &l)
-    {
-        PortGrupo &g = port_grupo(l.grupo);
-        uint8_t pmux = g.PMUX[l.bit >> 1];
-        if (l.bit & 1u) pmux = (uint8_t)((pmux & 0x0Fu) | (l.funcion << 4));
-        else pmux = (uint8_t)((pmux & 0xF0u) | l.funcion);
-        g.PMUX[l.bit >> 1] = pmux;
-        g.PINCFG[l.bit] = PORT_PINCFG_PMUXEN | PORT_PINCFG_INEN;
-    }
     void preparar()
     {
         if (listo_) return;
@@ -75,9 +66,9 @@ private:
         s.CTRLB = SERCOM_CTRLB_RXEN;
         while (s.SYNCBUSY & SERCOM_SYNCBUSY_CTRLB) {}
         s.BAUD_SPI = baud_spi(HZ_INICIO);
-        mux(BUS_TARJETA.mosi);
-        mux(BUS_TARJETA.sck);
-        mux(BUS_TARJETA.miso);
+        conectar_linea_sercom(BUS_TARJETA.mosi);
+        conectar_linea_sercom(BUS_TARJETA.sck);
+        conectar_linea_sercom(BUS_TARJETA.miso);
     }
     bool listo_ = false;
 };
