@@ -3,7 +3,7 @@
 
 import datetime
 import math
-from collections import defaultdict
+from collections import defaultdict, namedtuple
 
 import numpy as np
 
@@ -22,6 +22,11 @@ def heave_metros(heave_cm):
     return (h - 0.5 * np.sign(h)) / 100.0
 
 
+# One interval's spectrum: frequencies, heave variance density (m^2/Hz), the
+# directional moments and check factor per frequency, degrees of freedom.
+Espectro = namedtuple("Espectro", "f S a1 b1 a2 b2 k gl")
+
+
 class Intervalo:
     def __init__(self, inicio, fin, fw=None):
         self.inicio = inicio    # datetime, UTC
@@ -30,7 +35,7 @@ class Intervalo:
         self.muestras = 0
         self.esp = {}
         self.qc = {}
-        self.espectro = None    # (f, S, a1, b1)
+        self.espectro = None    # Espectro
         self.traza = None       # (t, heave) of the interval, for the plot
 
 
@@ -186,10 +191,14 @@ def analizar_intervalo(it, m, fs):
         a1, b1, dd = espectro.direcciones(f, P, ip=p["ip"])
         e.update(p)
         e.update(dd)
-        it.espectro = (f, S, a1, b1)
+        _, _, a2, b2, k = espectro.momentos(f, P)
+        e.update(espectro.segundo_orden(f, S, a2, b2, e["dir_mean"]))
+        e["gl"] = espectro.grados_de_libertad_de(presente, fs)
+        it.espectro = Espectro(f, S, a1, b1, a2, b2, k, e["gl"])
     else:
         e.update(hm0=np.nan, tp=np.nan, tm01=np.nan, tm02=np.nan, fp=np.nan, dir_mean=np.nan,
-                 dir_peak=np.nan, spread=np.nan, spread_peak=np.nan)
+                 dir_peak=np.nan, spread=np.nan, spread_peak=np.nan, a2=np.nan, b2=np.nan,
+                 dir_principal=np.nan, spread2=np.nan, gl=0.0)
     if it.fw is not None and it.fw["olas"] > 0 and e["hm0"] > 0:
         e["h13_over_hm0"] = (it.fw["h13_cm"] / 100.0) / e["hm0"]
     else:

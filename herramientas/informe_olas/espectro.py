@@ -27,12 +27,40 @@ Vledder and Holthuijsen, 1988). The normalisation by the velocity spectra
 makes a1 and b1 independent of the dispersion relation, so the depth need not
 be known. The quadrature spectra would carry the direction were the buoy to
 give displacements instead of velocities; here they are noise.
+
+The second-order moments need only the velocities: a train from th gives
+S_nn = w^2 S cos^2(th), S_ee = w^2 S sin^2(th), C_ne = w^2 S cos(th) sin(th),
+so
+    a2 = (S_nn - S_ee) / (S_nn + S_ee) = cos(2 th),
+    b2 = 2 C_ne / (S_nn + S_ee)         = sin(2 th),
+the same for the direction of travel as for the direction the waves come
+from (twice the angle turns the half turn away). The principal direction is
+atan2(b2, a2) / 2, taken on the side of the mean direction, and the
+second-order spread sqrt((1 - m2) / 2), m2 = sqrt(a2^2 + b2^2) (Kuik et al.).
+
+The check factor is the ratio of horizontal to vertical motion,
+    K = sqrt((S_nn + S_ee) / (w^2 S_zz)),
+the horizontal displacement spectrum being the velocity spectrum over w^2:
+1 for deep-water waves, 1/tanh(kh) at depth h, and far from 1 where the
+heave or the velocities are not the water's motion (noise, a snagged
+mooring, a wrong scale).
+
+The directional distribution D(f, th) is the maximum entropy estimate of
+Lygre and Krogstad (1986), the smoothest distribution whose first four
+Fourier moments are a1, b1, a2, b2: with c1 = a1 + i b1, c2 = a2 + i b2,
+    p1 = (c1 - c2 conj(c1)) / (1 - |c1|^2),   p2 = c2 - c1 p1,
+    D(th) = (1 - p1 conj(c1) - p2 conj(c2)) / (2 pi |1 - p1 e^-ith - p2 e^-2ith|^2)
+in rad^-1, integrating to 1 over the circle.
 """
+
+import math
 
 import numpy as np
 
 SEGMENTO_S = 102.4      # Welch segment length, seconds
 BANDA_HZ = (0.03, 0.5)  # band of the bulk parameters
+CONFIANZA = 0.90        # confidence level of the spectrum's limits
+PASO_DIRECCION = 5.0    # degrees between the directions of D(f, th)
 
 
 def segmentos_validos(presente, n):
@@ -139,3 +167,148 @@ def direcciones(f, P, banda=BANDA_HZ, ip=None):
         res["dir_peak"] = np.nan
         res["spread_peak"] = np.nan
     return a1, b1, res
+
+
+def _angulo(x):
+    return np.degrees(x) % 360.0
+
+
+def _mas_cerca(doble, referencia):
+    """Of the two directions doble/2 and doble/2 + 180 (degrees), the one
+    nearer referencia; doble/2 where referencia is not a number."""
+    d = (np.asarray(doble, dtype=float) / 2.0) % 360.0
+    ref = np.asarray(referencia, dtype=float)
+    lejos = np.abs((d - ref + 180.0) % 360.0 - 180.0) > 90.0
+    return np.where(np.isfinite(ref) & lejos, (d + 180.0) % 360.0, d)
+
+
+def _dispersion1(r1):
+    return np.degrees(np.sqrt(2.0 * (1.0 - np.minimum(r1, 1.0))))
+
+
+def _dispersion2(m2):
+    return np.degrees(np.sqrt(0.5 * (1.0 - np.minimum(m2, 1.0))))
+
+
+def momentos(f, P):
+    """Per frequency: a1, b1, a2, b2 (moments of the from-direction,
+    clockwise from north) and the check factor, NaN where a density is
+    zero."""
+    Szz = P[0, 0].real
+    Snn, See = P[1, 1].real, P[2, 2].real
+    Svv = Snn + See
+    w = 2.0 * np.pi * np.asarray(f, dtype=float)
+    with np.errstate(invalid="ignore", divide="ignore"):
+        den = np.sqrt(np.maximum(Szz * Svv, 0.0))
+        a1 = np.where(den > 0, P[0, 1].real / den, np.nan)
+        b1 = np.where(den > 0, P[0, 2].real / den, np.nan)
+        a2 = np.where(Svv > 0, (Snn - See) / Svv, np.nan)
+        b2 = np.where(Svv > 0, 2.0 * P[1, 2].real / Svv, np.nan)
+        k = np.where((Szz > 0) & (w > 0), np.sqrt(Svv / np.maximum(w * w * Szz, 1e-300)), np.nan)
+    return a1, b1, a2, b2, k
+
+
+def direcciones_por_frecuencia(a1, b1, a2, b2):
+    """Mean direction, spread, principal direction and second-order spread
+    (degrees) at each frequency."""
+    r1 = np.hypot(a1, b1)
+    m2 = np.hypot(a2, b2)
+    media = np.where(np.isfinite(r1), _angulo(np.arctan2(b1, a1)), np.nan)
+    principal = np.where(np.isfinite(m2), _mas_cerca(np.degrees(np.arctan2(b2, a2)), media), np.nan)
+    return media, _dispersion1(r1), principal, _dispersion2(m2)
+
+
+def segundo_orden(f, S, a2, b2, media, banda=BANDA_HZ):
+    """Energy-weighted a2, b2 over the band, the principal direction (on the
+    side of the mean direction) and the second-order spread."""
+    sel = (f >= banda[0]) & (f <= banda[1]) & np.isfinite(a2) & np.isfinite(b2)
+    E = S[sel]
+    if not np.sum(E) > 0:
+        return dict(a2=np.nan, b2=np.nan, dir_principal=np.nan, spread2=np.nan)
+    A2 = float(np.sum(a2[sel] * E) / np.sum(E))
+    B2 = float(np.sum(b2[sel] * E) / np.sum(E))
+    return dict(a2=A2, b2=B2, dir_principal=float(_mas_cerca(math.degrees(math.atan2(B2, A2)), media)),
+                spread2=float(_dispersion2(math.hypot(A2, B2))))
+
+
+def grados_de_libertad_de(presente, fs, segmento_s=SEGMENTO_S):
+    """The degrees of freedom of welch() on this mask of present samples."""
+    n = int(round(segmento_s * fs))
+    return grados_de_libertad(segmentos_validos(presente, n), n)
+
+
+def correlacion_ventana(n):
+    """Correlation of the Hann window with itself shifted half its length."""
+    w = np.hanning(n + 2)[1:-1]
+    return float(np.dot(w[:n - n // 2], w[n // 2:]) / np.dot(w, w))
+
+
+def grados_de_libertad(inicios, n):
+    """Equivalent degrees of freedom of a Welch average of Hann-windowed
+    segments of n samples starting at inicios: 2 per segment, less what two
+    half-overlapped segments share (Welch, 1967): nu = 2 K^2 / (K + 2 P rho^2),
+    K segments of which P pairs overlap by half, rho the window's correlation
+    at that shift (0.167 for Hann: 22 contiguous segments give 41.9)."""
+    K = len(inicios)
+    if not K:
+        return 0.0
+    s = set(int(i) for i in inicios)
+    pares = sum(1 for i in s if i + n // 2 in s)
+    rho = correlacion_ventana(n)
+    return 2.0 * K * K / (K + 2.0 * pares * rho * rho)
+
+
+def limites_confianza(nu, nivel=CONFIANZA):
+    """Factors (lower, upper) that turn a spectral density of nu degrees of
+    freedom into its confidence interval at nivel: nu / chi2 quantiles."""
+    if not nu > 0:
+        return np.nan, np.nan
+    from scipy.stats import chi2
+    a = (1.0 - nivel) / 2.0
+    return float(nu / chi2.ppf(1.0 - a, nu)), float(nu / chi2.ppf(a, nu))
+
+
+def direcciones_mem(paso=PASO_DIRECCION):
+    """The from-directions (degrees, clockwise from north) of D(f, th)."""
+    return np.arange(0.0, 360.0, paso)
+
+
+def mem(a1, b1, a2, b2, th_grados):
+    """Maximum entropy directional distribution D (frequency x direction,
+    rad^-1) from the moments; NaN rows where a moment is missing.
+
+    Moments no distribution can have (r1 = 1 from a single train, or a set
+    spoiled by noise) are drawn towards the uniform distribution, the same
+    factor for both orders (a share of D spread evenly), until they can; D is
+    normalised on the grid, so that its sum times the step is 1.
+
+    For a spreading law whose m2 is close to the least any distribution with
+    its r1 can have (a cos-2s law, a wrapped normal), this estimate puts two
+    peaks either side of the mean direction: that is the method's, and the
+    moments, not D, are then what was measured."""
+    a1, b1, a2, b2 = (np.atleast_1d(np.asarray(x, dtype=float)) for x in (a1, b1, a2, b2))
+    ok = np.isfinite(a1) & np.isfinite(b1) & np.isfinite(a2) & np.isfinite(b2)
+    c1 = np.where(ok, a1 + 1j * b1, 0.0)
+    c2 = np.where(ok, a2 + 1j * b2, 0.0)
+    tope = 0.995
+    mayor = np.maximum(np.abs(c1), np.abs(c2))
+    factor = np.where(mayor > tope, tope / np.maximum(mayor, 1e-300), 1.0)
+    for _ in range(60):
+        d1, d2 = c1 * factor, c2 * factor
+        p1 = (d1 - d2 * np.conj(d1)) / (1.0 - np.abs(d1) ** 2)
+        p2 = d2 - d1 * p1
+        num = (1.0 - p1 * np.conj(d1) - p2 * np.conj(d2)).real
+        malos = ok & ~(num > 1e-9)
+        if not np.any(malos):
+            break
+        factor = np.where(malos, factor * 0.95, factor)
+    th = np.radians(np.asarray(th_grados, dtype=float))
+    e1 = np.exp(-1j * th)[None, :]
+    den = np.abs(1.0 - p1[:, None] * e1 - p2[:, None] * e1 * e1) ** 2
+    D = np.maximum(num[:, None], 0.0) / (2.0 * np.pi * np.maximum(den, 1e-12))
+    paso = 2.0 * np.pi / len(th)
+    suma = D.sum(axis=1) * paso
+    with np.errstate(invalid="ignore", divide="ignore"):
+        D = np.where((suma > 0)[:, None], D / suma[:, None], np.nan)
+    D[~ok] = np.nan
+    return D

@@ -32,7 +32,207 @@ def _es(ints, k):
     return np.array([i.esp.get(k, np.nan) for i in ints], dtype=float)
 
 
-def escribir(ruta, ints, olas, informes, ejemplo, titulo):
+UTC = datetime.timezone.utc
+# The window of the heave plot: long enough for a few wave groups, short
+# enough to see each wave.
+VENTANA_S = 180.0
+
+
+def _fecha(t):
+    """A POSIX time as a naive UTC datetime (matplotlib's dates are UTC)."""
+    return datetime.datetime.fromtimestamp(t, UTC).replace(tzinfo=None)
+
+
+def _eje_fechas(ax, etiqueta="time (UTC)"):
+    """Dates with the year on a time axis, and UTC said."""
+    import matplotlib.dates as mdates
+    loc = mdates.AutoDateLocator(minticks=4, maxticks=10)
+    ax.xaxis.set_major_locator(loc)
+    ax.xaxis.set_major_formatter(mdates.ConciseDateFormatter(loc, show_offset=True))
+    ax.set_xlabel(etiqueta)
+
+
+def _leyenda_fuera(ax, **kw):
+    """The legend to the right of the axes, where it covers nothing."""
+    ax.legend(loc="upper left", bbox_to_anchor=(1.01, 1.0), borderaxespad=0.0, fontsize="small", **kw)
+
+
+def limites_direccion(valores, minimo=10.0):
+    """Axis limits (degrees) for directions that may cross north: the values
+    unwrapped around their circular mean, and the span they need (at least
+    minimo degrees), so that a change of a few degrees shows. Returns
+    (unwrapped values, lower, upper)."""
+    v = np.asarray(valores, dtype=float)
+    ok = np.isfinite(v)
+    if not np.any(ok):
+        return v, 0.0, 360.0
+    r = np.radians(v[ok])
+    centro = np.degrees(np.arctan2(np.mean(np.sin(r)), np.mean(np.cos(r)))) % 360.0
+    u = centro + (v - centro + 180.0) % 360.0 - 180.0
+    lo, hi = np.nanmin(u), np.nanmax(u)
+    margen = max(minimo - (hi - lo), 0.0) / 2.0 + 0.05 * (hi - lo) + 1.0
+    return u, lo - margen, hi + margen
+
+
+def _grafico_ola(plt, ejemplo):
+    """Elevation (minus the sensor's heave, so positive up) over a window
+    around the interval's highest crest-to-trough excursion."""
+    t, h = ejemplo.traza
+    z = -h
+    ok = np.isfinite(z)
+    if not np.any(ok):
+        return None
+    n = int(round(VENTANA_S / max(np.median(np.diff(t)), 1e-3)))
+    if len(z) > n:
+        # The window of the largest range: where the highest wave is.
+        paso = max(n // 6, 1)
+        inicios = np.arange(0, len(z) - n + 1, paso)
+        rango = [np.nanmax(z[i:i + n]) - np.nanmin(z[i:i + n]) if np.any(ok[i:i + n]) else -1 for i in inicios]
+        i0 = int(inicios[int(np.argmax(rango))])
+        t, z = t[i0:i0 + n], z[i0:i0 + n]
+    fig, ax = plt.subplots(figsize=(11, 3))
+    ax.plot([_fecha(x) for x in t], z, lw=0.8)
+    ax.axhline(0.0, color="k", lw=0.4)
+    ax.set_ylabel("elevation, m (positive up)")
+    _eje_fechas(ax)
+    ax.set_title("Elevation (minus the sensor's heave): %d s around the highest wave of the interval from %s"
+                 % (int(round(t[-1] - t[0])), ejemplo.inicio.strftime("%Y-%m-%d %H:%M UTC")))
+    return fig
+
+
+def _grafico_espectro(plt, ejemplo):
+    """The heave spectrum on a log scale with its confidence limits, the
+    band of the bulk values and the peak."""
+    from . import espectro
+    e, esp = ejemplo.esp, ejemplo.espectro
+    f, S = esp.f, esp.S
+    sel = (f > 0) & (f <= 1.0)
+    lo, hi = espectro.limites_confianza(esp.gl)
+    fig, ax = plt.subplots(figsize=(11, 4))
+    if np.isfinite(lo):
+        ax.fill_between(f[sel], S[sel] * lo, S[sel] * hi, color="tab:blue", alpha=0.25, lw=0,
+                        label="%d %% confidence (%.0f degrees of freedom)" % (round(100 * espectro.CONFIANZA), esp.gl))
+    ax.plot(f[sel], S[sel], color="tab:blue", lw=1.0, label="variance density")
+    ax.axvspan(espectro.BANDA_HZ[0], espectro.BANDA_HZ[1], color="0.9", zorder=0,
+               label="band of the bulk values, %.2f to %.2f Hz" % espectro.BANDA_HZ)
+    if np.isfinite(e.get("tp", np.nan)):
+        ax.axvline(1.0 / e["tp"], color="r", ls="--", lw=0.8, label="peak, Tp = %.2f s" % e["tp"])
+    ax.set_yscale("log")
+    positivo = S[sel][S[sel] > 0]
+    if len(positivo):
+        ax.set_ylim(max(positivo.min(), positivo.max() * 1e-6) * 0.5, positivo.max() * (hi if np.isfinite(hi) else 1) * 2)
+    ax.set_xlim(0, 1.0)
+    ax.set_xlabel("frequency, Hz")
+    ax.set_ylabel("variance density, m²/Hz")
+    ax.set_title("Spectrum of the interval starting %s: Hm0 = %.2f m, Tp = %.2f s, Tm01 = %.2f s, Tm02 = %.2f s"
+                 % (ejemplo.inicio.strftime("%Y-%m-%d %H:%M UTC"), e["hm0"], e["tp"], e["tm01"], e["tm02"]))
+    _leyenda_fuera(ax)
+    return fig
+
+
+def _grafico_momentos(plt, ejemplo):
+    """Direction, spreads and check factor per frequency within the band."""
+    from . import espectro
+    esp = ejemplo.espectro
+    f = esp.f
+    sel = (f >= espectro.BANDA_HZ[0]) & (f <= espectro.BANDA_HZ[1])
+    dirf, s1, dir2, s2 = espectro.direcciones_por_frecuencia(esp.a1, esp.b1, esp.a2, esp.b2)
+    fig, (a1, a2, a3) = plt.subplots(3, 1, figsize=(11, 7), sharex=True)
+    u, lo, hi = limites_direccion(np.concatenate([dirf[sel], dir2[sel]]))
+    n = int(np.sum(sel))
+    a1.plot(f[sel], u[:n], ".-", label="mean direction atan2(b1, a1)")
+    a1.plot(f[sel], u[n:], ".-", label="principal direction atan2(b2, a2)/2")
+    a1.set_ylim(lo, hi)
+    a1.set_ylabel("from, degrees")
+    _leyenda_fuera(a1)
+    a2.plot(f[sel], s1[sel], ".-", label="spread sqrt(2 (1 - r1))")
+    a2.plot(f[sel], s2[sel], ".-", label="second-order spread sqrt((1 - m2)/2)")
+    a2.set_ylabel("degrees")
+    a2.set_ylim(bottom=0)
+    _leyenda_fuera(a2)
+    a3.plot(f[sel], esp.k[sel], ".-", color="tab:green", label="check factor (1 in deep water)")
+    a3.axhline(1.0, color="k", lw=0.4)
+    a3.set_ylabel("ratio")
+    a3.set_xlabel("frequency, Hz")
+    _leyenda_fuera(a3)
+    a1.set_title("Directions per frequency, interval starting %s" % ejemplo.inicio.strftime("%Y-%m-%d %H:%M UTC"))
+    return fig
+
+
+def _grafico_direccional(plt, it):
+    """The maximum entropy directional spectrum of one interval on a compass
+    rose: the angle is where the waves come from, the radius the frequency."""
+    from . import espectro
+    esp = it.espectro
+    f = esp.f
+    sel = (f >= espectro.BANDA_HZ[0]) & (f <= espectro.BANDA_HZ[1])
+    th = espectro.direcciones_mem()
+    D = espectro.mem(esp.a1[sel], esp.b1[sel], esp.a2[sel], esp.b2[sel], th)
+    E = esp.S[sel][:, None] * D * (np.pi / 180.0)  # per degree, for the reader
+    paso = espectro.PASO_DIRECCION
+    bordes_th = np.radians(np.append(th - paso / 2.0, th[-1] + paso / 2.0))
+    df = f[1] - f[0]
+    bordes_f = np.append(f[sel] - df / 2.0, f[sel][-1] + df / 2.0)
+    fig = plt.figure(figsize=(7.5, 6.5))
+    ax = fig.add_subplot(projection="polar")
+    ax.set_theta_zero_location("N")
+    ax.set_theta_direction(-1)
+    import matplotlib.colors as mcolors
+    top = np.nanmax(E) if np.any(np.isfinite(E)) else 1.0
+    m = ax.pcolormesh(bordes_th, bordes_f, np.where(E > top * 1e-3, E, np.nan), shading="flat", cmap="viridis",
+                      norm=mcolors.LogNorm(vmin=top * 1e-3, vmax=top))
+    # Out to the frequency below which 99.5 % of the variance lies.
+    acumulado = np.nancumsum(esp.S[sel])
+    k = int(np.searchsorted(acumulado, 0.995 * acumulado[-1])) if acumulado[-1] > 0 else len(acumulado) - 1
+    ax.set_rlim(0, bordes_f[min(k + 2, len(bordes_f) - 1)])
+    ax.set_rlabel_position(135)
+    cb = fig.colorbar(m, ax=ax, pad=0.1, shrink=0.8)
+    cb.set_label("m²/Hz/degree")
+    e = it.esp
+    ax.set_title("Directional spectrum (maximum entropy), interval starting %s\nradius: frequency, Hz; angle: "
+                 "direction the waves come from\nmean %.0f°, principal %.0f°, spread %.0f° / %.0f° (1st / 2nd order)"
+                 % (it.inicio.strftime("%Y-%m-%d %H:%M UTC"), e.get("dir_mean", np.nan),
+                    e.get("dir_principal", np.nan), e.get("spread", np.nan), e.get("spread2", np.nan)),
+                 fontsize="medium")
+    return fig
+
+
+def _grafico_frecuencia_tiempo(plt, ints):
+    """Every interval's spectrum as a column: time across, frequency up,
+    log variance density in colour."""
+    from . import espectro
+    con = [i for i in ints if i.espectro is not None]
+    if len(con) < 2:
+        return None
+    f = con[0].espectro.f
+    con = [i for i in con if len(i.espectro.f) == len(f)]
+    sel = (f > 0) & (f <= 0.6)
+    S = np.array([i.espectro.S[sel] for i in con]).T
+    import matplotlib.colors as mcolors
+    import matplotlib.dates as mdates
+    bordes_t = []
+    for i in con:
+        bordes_t.append((i.inicio.timestamp(), i.fin.timestamp()))
+    fig, ax = plt.subplots(figsize=(11, 4))
+    top = np.nanmax(S) if np.any(S > 0) else 1.0
+    norma = mcolors.LogNorm(vmin=top * 1e-4, vmax=top)
+    df = f[1] - f[0]
+    bf = np.append(f[sel] - df / 2.0, f[sel][-1] + df / 2.0)
+    m = None
+    for k, (t0, t1) in enumerate(bordes_t):
+        x = mdates.date2num([_fecha(t0), _fecha(t1)])
+        m = ax.pcolormesh(x, bf, np.clip(S[:, k:k + 1], top * 1e-4, None), norm=norma,
+                          cmap="viridis", shading="flat")
+    ax.xaxis_date()
+    ax.set_ylabel("frequency, Hz")
+    _eje_fechas(ax)
+    cb = fig.colorbar(m, ax=ax, pad=0.01)
+    cb.set_label("variance density, m²/Hz")
+    ax.set_title("Spectrum of each interval (the band of the bulk values is %.2f to %.2f Hz)" % espectro.BANDA_HZ)
+    return fig
+
+
+def escribir(ruta, ints, olas, informes, ejemplo, titulo, direccional=None):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
@@ -44,37 +244,32 @@ def escribir(ruta, ints, olas, informes, ejemplo, titulo):
     x = _fechas(ints)
 
     if ejemplo is not None and ejemplo.espectro is not None:
-        t, h = ejemplo.traza
-        fig, ax = plt.subplots(figsize=(11, 3))
-        ax.plot((t - t[0]) / 60.0, h, lw=0.5)
-        ax.set_xlabel("minutes from %s" % ejemplo.inicio.strftime("%Y-%m-%d %H:%M:%S UTC"))
-        ax.set_ylabel("heave, m (positive down)")
-        ax.invert_yaxis()
-        ax.set_title("Heave of one interval")
-        partes += ["<h2>One interval</h2>", _png(fig)]
-        f, S = ejemplo.espectro[0], ejemplo.espectro[1]
-        e = ejemplo.esp
-        fig, ax = plt.subplots(figsize=(11, 3.5))
-        sel = (f > 0) & (f <= 0.6)
-        ax.plot(f[sel], S[sel])
-        ax.axvline(1.0 / e["tp"], color="r", ls="--", label="Tp = %.2f s" % e["tp"])
-        ax.set_xlabel("frequency, Hz")
-        ax.set_ylabel("variance density, m²/Hz")
-        ax.set_title("Spectrum: Hm0 = %.2f m, Tp = %.2f s, Tm01 = %.2f s, Tm02 = %.2f s, mean direction %.0f°, "
-                     "spread %.0f°" % (e["hm0"], e["tp"], e["tm01"], e["tm02"], e["dir_mean"], e["spread"]))
-        ax.legend()
-        partes.append(_png(fig))
+        partes.append("<h2>One interval</h2>")
+        if ejemplo.traza is not None:
+            fig = _grafico_ola(plt, ejemplo)
+            if fig is not None:
+                partes.append(_png(fig))
+        partes.append(_png(_grafico_espectro(plt, ejemplo)))
+        partes.append(_png(_grafico_momentos(plt, ejemplo)))
+    if direccional is not None and direccional.espectro is not None:
+        partes += ["<h2>Directional spectrum</h2>", _png(_grafico_direccional(plt, direccional))]
+    elif ints:
+        partes.append("<h2>Directional spectrum</h2><p>No interval with a spectrum at the asked time.</p>")
 
     if ints:
+        partes.append("<h2>The deployment</h2>")
+        fig = _grafico_frecuencia_tiempo(plt, ints)
+        if fig is not None:
+            partes.append(_png(fig))
         fig, ax = plt.subplots(figsize=(11, 3.5))
         ax.plot(x, _es(ints, "hm0"), ".-", label="Hm0 (spectrum)")
         ax.plot(x, _fw(ints, "h13_cm", 100.0), ".-", label="H1/3 (buoy)")
         ax.plot(x, _fw(ints, "hmax_cm", 100.0), ".", ms=3, label="Hmax (buoy)")
         ax.set_ylabel("m")
-        ax.legend()
+        _leyenda_fuera(ax)
         ax.set_title("Heights")
-        fig.autofmt_xdate()
-        partes += ["<h2>The deployment</h2>", _png(fig)]
+        _eje_fechas(ax)
+        partes.append(_png(fig))
 
         fig, ax = plt.subplots(figsize=(5, 5))
         hm0, h13 = _es(ints, "hm0"), _fw(ints, "h13_cm", 100.0)
@@ -92,24 +287,30 @@ def escribir(ruta, ints, olas, informes, ejemplo, titulo):
         ax.plot(x, _fw(ints, "tav_ds", 10.0), ".", label="Tav (buoy)")
         ax.plot(x, _fw(ints, "t13_ds", 10.0), ".", label="T1/3 (buoy)")
         ax.set_ylabel("s")
-        ax.legend(ncol=5)
+        _leyenda_fuera(ax)
         ax.set_title("Periods")
-        fig.autofmt_xdate()
+        _eje_fechas(ax)
         partes.append(_png(fig))
 
-        fig, ax = plt.subplots(figsize=(11, 3.5))
-        ax.plot(x, _es(ints, "dir_mean"), ".", label="mean (spectrum)")
-        ax.plot(x, _es(ints, "dir_peak"), ".", label="at the peak (spectrum)")
-        ax.plot(x, _fw(ints, "dir_ddeg", 10.0), "x", label="mean (buoy)")
-        ax.set_ylim(0, 360)
-        ax.set_ylabel("degrees from north (coming from)")
-        ax2 = ax.twinx()
-        ax2.plot(x, _es(ints, "spread"), "g-", lw=0.7, label="spread")
-        ax2.set_ylabel("spread, degrees (green line)")
-        ax2.set_ylim(0, 90)
-        ax.legend(loc="upper left", ncol=3)
-        ax.set_title("Directions")
-        fig.autofmt_xdate()
+        fig, (ax, ax2) = plt.subplots(2, 1, figsize=(11, 5.5), sharex=True)
+        series = [("dir_mean", "mean (spectrum)", "."), ("dir_peak", "at the peak (spectrum)", "."),
+                  ("dir_principal", "principal (spectrum)", ".")]
+        valores = [_es(ints, k) for k, _, _ in series] + [_fw(ints, "dir_ddeg", 10.0)]
+        u, lo, hi = limites_direccion(np.concatenate(valores))
+        n = len(ints)
+        for j, (_, et, m) in enumerate(series):
+            ax.plot(x, u[j * n:(j + 1) * n], m, label=et)
+        ax.plot(x, u[3 * n:], "x", label="mean (buoy)")
+        ax.set_ylim(lo, hi)
+        ax.set_ylabel("from, degrees")
+        _leyenda_fuera(ax)
+        ax.set_title("Directions (degrees clockwise from north, where the waves come from)")
+        ax2.plot(x, _es(ints, "spread"), ".-", label="spread (1st order)")
+        ax2.plot(x, _es(ints, "spread2"), ".-", label="spread (2nd order)")
+        ax2.set_ylabel("degrees")
+        ax2.set_ylim(bottom=0)
+        _leyenda_fuera(ax2)
+        _eje_fechas(ax2)
         partes.append(_png(fig))
 
     if olas:

@@ -4,6 +4,7 @@ files, spectra, checks and plots."""
 import argparse
 import datetime
 import os
+import shlex
 import sys
 
 import numpy as np
@@ -57,6 +58,17 @@ def main(argv=None):
     ap.add_argument("--position", type=_posicion,
                     help="LAT,LON of the buoy for the NetCDF (the card itself holds no position)")
     ap.add_argument("--quiet", action="store_true", help="no per-file problem lines")
+    g = ap.add_argument_group("about the data, for the NetCDF's attributes")
+    g.add_argument("--station", help="station identifier (the NetCDF's station, platform_id and id)")
+    g.add_argument("--station-name", help="the station's name in words")
+    g.add_argument("--institution", help="institution that runs the buoy")
+    g.add_argument("--creator", help="person or group that made the data set")
+    g.add_argument("--contact", help="the creator's e-mail address")
+    g.add_argument("--license", help="terms of use of the data")
+    g.add_argument("--project", help="project the deployment belongs to")
+    ap.add_argument("--directional", dest="direccional", type=_fecha,
+                    help="UTC time whose interval has its directional spectrum drawn (default: the interval shown "
+                         "in detail)")
     a = ap.parse_args(argv)
 
     try:
@@ -80,7 +92,11 @@ def main(argv=None):
         inf = registros.Informe(d, "day")
         inf.nota = "empty day folder, skipped"
         informes.append(inf)
-    nc = salidas.NetCDF(os.path.join(a.out, "olas.nc"), os.path.abspath(a.card), a.position)
+    metadatos = dict(station=a.station, station_name=a.station_name, institution=a.institution, creator=a.creator,
+                     contact=a.contact, license=a.license, project=a.project)
+    nc = salidas.NetCDF(os.path.join(a.out, "olas.nc"), os.path.basename(os.path.normpath(a.card)), a.position,
+                        metadatos)
+    ajustes = Ajustes()
     intervalos, olas = [], []
     progreso = Progreso(len(dias), sys.stderr.isatty())
     for nombre, ficheros in dias.items():
@@ -88,7 +104,8 @@ def main(argv=None):
         d = analisis.leer_dia(nombre, ficheros, informes)
         if d.muestras is None and not d.res and not d.olas:
             continue
-        analisis.construir_intervalos(d, [f.nombre for f in ficheros if f.tipo == "raw"])
+        L = analisis.construir_intervalos(d, [f.nombre for f in ficheros if f.tipo == "raw"])
+        ajustes.dia(d, L, ficheros)
         m = d.muestras
         for it in d.intervalos:
             if analisis.dentro_de(it, a.desde, a.hasta):
@@ -115,11 +132,12 @@ def main(argv=None):
     olas.sort(key=lambda o: (o["tiempo"], o["numero"]))
     nc.olas(olas)
     nc.intervalos(intervalos)
-    nc.cerrar(" ".join(sys.argv[1:] if argv is None else argv), informes)
+    nc.cerrar(_historia(sys.argv[1:] if argv is None else argv), informes, ajustes.atributos())
     salidas.escribir_intervalos(os.path.join(a.out, "intervals.csv"), intervalos)
     salidas.escribir_olas(os.path.join(a.out, "waves.csv"), olas)
     pagina.escribir(os.path.join(a.out, "informe.html"), intervalos, olas, informes, _ejemplo(intervalos),
-                    "Wave buoy report: %s" % os.path.basename(os.path.abspath(a.card)))
+                    "Wave buoy report: %s" % (a.station or os.path.basename(os.path.abspath(a.card))),
+                    direccional=_direccional(intervalos, a.direccional))
 
     for f in otros:
         print("%s: not a record file of the buoy, skipped" % f.ruta, file=sys.stderr)
@@ -133,6 +151,58 @@ def main(argv=None):
           % (len(dias), len(informes), len({i.ruta for i in informes if i.problemas()}), len(intervalos),
              len(olas), nc.n, a.out))
     return 0
+
+
+def _historia(argv):
+    """The command line with each path cut to its last name: the file is
+    read elsewhere, and this machine's folders are nobody's business."""
+    fuera = []
+    for x in argv:
+        if os.sep in x and not x.startswith("-"):
+            x = os.path.basename(os.path.normpath(x))
+        fuera.append(x)
+    return "informe " + " ".join(shlex.quote(x) for x in fuera)
+
+
+class Ajustes:
+    """The buoy's settings as its card shows them: the sampling rate, the
+    averaging interval, how many direction methods its records hold and which
+    kinds of record it wrote."""
+
+    def __init__(self):
+        self.fs, self.L, self.metodos, self.tipos = set(), set(), set(), set()
+
+    def dia(self, d, L, ficheros):
+        if d.fs:
+            self.fs.add(float(d.fs))
+        if d.res:
+            self.L.add(int(L))
+            self.metodos.update(2 if r.get("dir2_ddeg") is not None else 1 for r in d.res)
+        self.tipos.update(f.tipo for f in ficheros if f.tipo in ("raw", "wav", "res"))
+
+    def atributos(self):
+        lista = lambda xs, fmt: ", ".join(fmt % x for x in sorted(xs))
+        att = {}
+        if self.fs:
+            att["sampling_rate_hz"] = lista(self.fs, "%g")
+        if self.L:
+            att["averaging_interval_minutes"] = lista(self.L, "%d")
+        if self.metodos:
+            att["direction_methods"] = lista(self.metodos, "%d")
+        if self.tipos:
+            att["records_on_card"] = ", ".join(t for t in ("raw", "wav", "res") if t in self.tipos)
+        return att
+
+
+def _direccional(intervalos, cuando):
+    """The interval whose directional spectrum is drawn: the one holding the
+    asked time, else the one shown in detail."""
+    if cuando is not None:
+        for i in intervalos:
+            if i.inicio <= cuando < i.fin and i.espectro is not None:
+                return i
+        return None
+    return _ejemplo(intervalos)
 
 
 def _ejemplo(intervalos):

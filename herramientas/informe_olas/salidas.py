@@ -13,7 +13,8 @@ COLUMNAS = ["start_utc", "end_utc", "samples", "waves", "h13_m", "hmax_m", "h110
             "h13_over_hm0", "qc_flag",
             # and more
             "tmax_s", "tpeak_fw_s", "t13_s", "t110_s", "spread_fw_deg", "dir2_fw_deg", "spread2_fw_deg",
-            "heading_pct", "align_pct", "spread_peak_deg", "segments"] + ["qc_" + n for n in qc.NOMBRES] + \
+            "heading_pct", "align_pct", "spread_peak_deg", "segments",
+            "dir_principal_deg", "spread2_deg", "a2_mean", "b2_mean", "dof"] + ["qc_" + n for n in qc.NOMBRES] + \
            ["res_file"]
 
 
@@ -51,6 +52,8 @@ def fila_intervalo(it):
         "dir_mean_deg": _num(e.get("dir_mean"), "%.2f"), "dir_peak_deg": _num(e.get("dir_peak"), "%.2f"),
         "spread_deg": _num(e.get("spread"), "%.2f"), "spread_peak_deg": _num(e.get("spread_peak"), "%.2f"),
         "h13_over_hm0": _num(e.get("h13_over_hm0"), "%.4f"), "segments": e.get("segmentos", 0),
+        "dir_principal_deg": _num(e.get("dir_principal"), "%.2f"), "spread2_deg": _num(e.get("spread2"), "%.2f"),
+        "a2_mean": _num(e.get("a2"), "%.4f"), "b2_mean": _num(e.get("b2"), "%.4f"), "dof": _num(e.get("gl"), "%.1f"),
         "qc_flag": it.qc.get("qc_flag", qc.FALTA), "res_file": fw.get("fichero", ""),
     }
     for n in qc.NOMBRES:
@@ -94,11 +97,15 @@ class NetCDF:
     """olas.nc, written as the days go by: the samples day by day, the waves
     and intervals at the end."""
 
-    def __init__(self, ruta, fuente, posicion=None):
+    def __init__(self, ruta, fuente, posicion=None, metadatos=None):
+        """fuente names the card for the reader (its file or folder name, not
+        a path of this machine); metadatos holds the station, institution and
+        the like given on the command line."""
         import netCDF4
         self.nc = nc = netCDF4.Dataset(ruta, "w", format="NETCDF4")
         self.fuente = fuente
         self.posicion = posicion
+        self.metadatos = dict(metadatos or {})
         nc.createDimension("sample", None)
         self.n = 0
         v = nc.createVariable("sample_time", "f8", ("sample",), zlib=True)
@@ -113,7 +120,7 @@ class NetCDF:
                   long_name="northward velocity of the buoy (orbital motion plus drift)")
         self._var("velocity_east", "f4", ("sample",), units="m s-1",
                   long_name="eastward velocity of the buoy (orbital motion plus drift)")
-        self._var("yaw", "i2", ("sample",), units="degree", standard_name="platform_yaw",
+        self._var("yaw", "i2", ("sample",), units="degree",
                   long_name="heading of the buoy, clockwise from north")
         self._var("flag_heading", "i1", ("sample",), flag_values=np.array([0, 1], dtype=np.int8),
                   flag_meanings="heading_not_valid heading_valid",
@@ -124,10 +131,10 @@ class NetCDF:
         self.inicio = None
         self.fin = None
 
-    def _var(self, nombre, tipo, dims, **atributos):
+    def _var(self, nombre, tipo, dims, chunksizes=None, **atributos):
         relleno = {"f4": np.float32(np.nan), "f8": np.nan, "i2": np.int16(-32768), "i1": np.int8(-127),
                    "i4": np.int32(-2147483647)}[tipo]
-        v = self.nc.createVariable(nombre, tipo, dims, zlib=True, fill_value=relleno)
+        v = self.nc.createVariable(nombre, tipo, dims, zlib=True, fill_value=relleno, chunksizes=chunksizes)
         v.setncatts(atributos)
         return v
 
@@ -163,7 +170,7 @@ class NetCDF:
              lambda o: o["periodo_ds"] / 10.0),
             ("wave_samples", "i4", dict(units="1", long_name="samples in the wave"), lambda o: o["muestras"]),
             ("wave_from_direction", "f4",
-             dict(units="degree", standard_name="sea_surface_wave_from_direction",
+             dict(units="degree",
                   long_name="buoy's direction of the single wave (from, clockwise from north)",
                   comment="velocity change from crest to trough, turned by the buoy's direction correction "
                           "(half a turn by default, which makes it the direction the wave comes from); "
@@ -194,16 +201,28 @@ class NetCDF:
         fw = lambda k, d: [(i.fw[k] / d) if i.fw and i.fw.get(k) not in (None, 9999) else np.nan for i in ints]
         es = lambda k: [i.esp.get(k, np.nan) for i in ints]
         fwc = "computed by the buoy from its zero up-crossing waves"
+        f0 = next((i.espectro.f for i in ints if i.espectro is not None), None)
+        bins = ""
+        if f0 is not None:
+            k = np.nonzero((f0 >= espectro.BANDA_HZ[0]) & (f0 <= espectro.BANDA_HZ[1]))[0]
+            if len(k):
+                bins = " (frequency bins %d to %d of the spectrum, %.4f to %.4f Hz, each %.4f Hz wide)" % (
+                    k[0], k[-1], f0[k[0]], f0[k[-1]], f0[1] - f0[0])
         esc = "from the Welch spectrum of the interval's heave (%.1f s Hann segments, half overlapped, " \
-              "detrended), band %.2f to %.2f Hz" % (espectro.SEGMENTO_S, espectro.BANDA_HZ[0], espectro.BANDA_HZ[1])
+              "detrended), band %.2f to %.2f Hz" % (espectro.SEGMENTO_S, espectro.BANDA_HZ[0], espectro.BANDA_HZ[1]) \
+              + bins
         dirc = "first-order moments a1, b1 from the co-spectra of heave and horizontal velocity " \
-               "(Kuik et al., 1988), energy-weighted over the band"
+               "(Kuik et al., 1988), energy-weighted over the band" + bins
+        mom2 = "from the velocity spectra: a2 = (Snn - See) / (Snn + See), b2 = 2 Cne / (Snn + See) " \
+               "(Kuik et al., 1988), energy-weighted over the band" + bins
+        pc = int(round(100 * espectro.CONFIANZA))
         variables = [
             ("samples", "i4", dict(units="1", long_name="samples read in the interval"), [i.muestras for i in ints]),
             ("waves", "i4", dict(units="1", long_name="waves counted by the buoy"),
              [i.fw["olas"] if i.fw else -2147483647 for i in ints]),
             ("h13", "f4", dict(units="m", standard_name="sea_surface_wave_significant_height",
-                               long_name="mean height of the highest third of the waves (H1/3)", comment=fwc),
+                               long_name="mean height of the highest third of the waves (H1/3)",
+                               comment=fwc + "; the standard name's own definition (hm0 is the spectral estimate)"),
              fw("h13_cm", 100.0)),
             ("hmax", "f4", dict(units="m", standard_name="sea_surface_wave_maximum_height",
                                 long_name="highest wave (Hmax)", comment=fwc), fw("hmax_cm", 100.0)),
@@ -219,9 +238,11 @@ class NetCDF:
                                 long_name="mean period of the highest tenth of the waves", comment=fwc), fw("t110_ds", 10.0)),
             ("tmax", "f4", dict(units="s", standard_name="sea_surface_wave_maximum_period",
                                 long_name="longest wave period", comment=fwc), fw("tmax_ds", 10.0)),
-            ("tpeak_fw", "f4", dict(units="s", long_name="period of the highest wave", comment=fwc), fw("tpico_ds", 10.0)),
-            ("dir_fw", "f4", dict(units="degree", standard_name="sea_surface_wave_from_direction",
-                                  long_name="buoy's mean wave direction (from, clockwise from north)", comment=fwc),
+            ("tpeak_fw", "f4", dict(units="s", standard_name="sea_surface_wave_period_of_highest_wave",
+                                    long_name="period of the highest wave", comment=fwc), fw("tpico_ds", 10.0)),
+            ("dir_fw", "f4", dict(units="degree",
+                                  long_name="buoy's mean wave direction (from, clockwise from north)",
+                                  comment=fwc + "; the mean of its single waves' directions"),
              fw("dir_ddeg", 10.0)),
             ("spread_fw", "f4", dict(units="degree", long_name="buoy's mean absolute deviation of the wave directions",
                                      comment=fwc), fw("desv_ddeg", 10.0)),
@@ -229,8 +250,10 @@ class NetCDF:
              fw("heading_pct", 1.0)),
             ("align_percent", "f4", dict(units="percent", long_name="buoy's mean share of logs with valid alignment"),
              fw("align_pct", 1.0)),
-            ("hm0", "f4", dict(units="m", standard_name="sea_surface_wave_significant_height",
-                               long_name="spectral significant wave height 4 sqrt(m0)", comment=esc), es("hm0")),
+            ("hm0", "f4", dict(units="m", long_name="spectral significant wave height Hm0 = 4 sqrt(m0)",
+                               comment=esc + bins + "; the standard name sea_surface_wave_significant_height is "
+                                       "defined as the highest third of the waves, and is the buoy's h13's"),
+             es("hm0")),
             ("tp", "f4", dict(units="s", standard_name="sea_surface_wave_period_at_variance_spectral_density_maximum",
                               long_name="peak period", comment=esc + "; peak refined by a parabola"), es("tp")),
             ("tm01", "f4", dict(units="s",
@@ -246,12 +269,32 @@ class NetCDF:
                                     standard_name="sea_surface_wave_from_direction_at_variance_spectral_density_maximum",
                                     long_name="wave direction at the spectral peak (from, clockwise from north)",
                                     comment=dirc), es("dir_peak")),
-            ("spread", "f4", dict(units="degree", standard_name="sea_surface_wave_directional_spread",
-                                  long_name="directional spread sqrt(2 (1 - r1))", comment=dirc), es("spread")),
-            ("spread_peak", "f4",
-             dict(units="degree",
-                  standard_name="sea_surface_wave_directional_spread_at_variance_spectral_density_maximum",
-                  long_name="directional spread at the spectral peak", comment=dirc), es("spread_peak")),
+            ("spread", "f4", dict(units="degree", long_name="directional spread sqrt(2 (1 - r1)) (Kuik)",
+                                  comment=dirc), es("spread")),
+            ("spread_peak", "f4", dict(units="degree", long_name="directional spread at the spectral peak",
+                                       comment=dirc + "; peak bin and its two neighbours"), es("spread_peak")),
+            ("a2_mean", "f4", dict(units="1", long_name="second-order directional moment a2, energy-weighted over the band",
+                              comment=mom2), es("a2")),
+            ("b2_mean", "f4", dict(units="1", long_name="second-order directional moment b2, energy-weighted over the band",
+                              comment=mom2), es("b2")),
+            ("dir_principal", "f4", dict(units="degree",
+                                         long_name="principal wave direction atan2(b2, a2) / 2 (from, clockwise "
+                                                   "from north), on the side of the mean direction", comment=mom2),
+             es("dir_principal")),
+            ("spread2", "f4", dict(units="degree", long_name="second-order directional spread sqrt((1 - m2) / 2), "
+                                                            "m2 = sqrt(a2^2 + b2^2) (Kuik)", comment=mom2),
+             es("spread2")),
+            ("dof", "f4", dict(units="1", long_name="equivalent degrees of freedom of the spectrum",
+                               comment="2 per Welch segment less the share of half-overlapped Hann segments "
+                                       "(Welch, 1967); bins 0 and Nyquist have half"), es("gl")),
+            ("spectrum_ci_lower_factor", "f4",
+             dict(units="1", long_name="%d %% confidence: lower limit of the spectrum over the spectrum" % pc,
+                  comment="dof / chi-squared quantile %.2f of dof degrees of freedom" % (1 - (1 - espectro.CONFIANZA) / 2)),
+             [espectro.limites_confianza(i.esp.get("gl", 0.0))[0] for i in ints]),
+            ("spectrum_ci_upper_factor", "f4",
+             dict(units="1", long_name="%d %% confidence: upper limit of the spectrum over the spectrum" % pc,
+                  comment="dof / chi-squared quantile %.2f of dof degrees of freedom" % ((1 - espectro.CONFIANZA) / 2)),
+             [espectro.limites_confianza(i.esp.get("gl", 0.0))[1] for i in ints]),
             ("h13_over_hm0", "f4", dict(units="1", long_name="buoy's H1/3 over spectral Hm0"), es("h13_over_hm0")),
             ("segments", "i4", dict(units="1", long_name="Welch segments used"), [i.esp.get("segmentos", 0) for i in ints]),
         ]
@@ -268,62 +311,163 @@ class NetCDF:
             if ints:
                 v[:] = [i.qc.get(clave, qc.FALTA) for i in ints]
             anc.append(n)
-        for n in ("hm0", "tp", "tm01", "tm02", "dir_mean", "dir_peak", "spread", "h13"):
+        for n in ("hm0", "tp", "tm01", "tm02", "dir_mean", "dir_peak", "spread", "h13", "dir_principal", "spread2"):
             nc[n].ancillary_variables = " ".join(anc)
         # The spectra.
-        f = next((i.espectro[0] for i in ints if i.espectro is not None), None)
+        f = f0
         if f is not None:
-            sel = (f > 0) & (f <= 1.0)
-            fr = f[sel]
-            nc.createDimension("frequency", len(fr))
-            v = nc.createVariable("frequency", "f4", ("frequency",))
-            v.setncatts(dict(standard_name="sea_surface_wave_frequency", units="s-1", long_name="frequency"))
-            v[:] = fr
-            S = self._var("spectrum", "f4", ("interval", "frequency"), units="m2 s",
-                          standard_name="sea_surface_wave_variance_spectral_density",
-                          long_name="variance density of the heave", comment=esc)
-            A = self._var("a1", "f4", ("interval", "frequency"), units="1",
-                          long_name="first-order directional moment a1 (cosine of the from direction)")
-            B = self._var("b1", "f4", ("interval", "frequency"), units="1",
-                          long_name="first-order directional moment b1 (sine of the from direction)")
-            for k, i in enumerate(ints):
-                if i.espectro is not None and len(i.espectro[0]) == len(f):
-                    S[k, :] = i.espectro[1][sel]
-                    A[k, :] = i.espectro[2][sel]
-                    B[k, :] = i.espectro[3][sel]
+            self._espectros(ints, f, esc)
         if ints:
             self.inicio = min(i.inicio for i in ints)
             self.fin = max(i.fin for i in ints)
 
-    def cerrar(self, historia, informes):
+    def _espectros(self, ints, f, esc):
+        """Per interval and frequency: the heave spectrum, the four
+        directional moments, the check factor, the direction and spreads of
+        each bin, and the maximum entropy directional spectrum (this one only
+        within the band of the bulk values: elsewhere it is noise)."""
         nc = self.nc
+        sel = (f > 0) & (f <= 1.0)
+        fr = f[sel]
+        df = f[1] - f[0]
+        nc.createDimension("frequency", len(fr))
+        v = nc.createVariable("frequency", "f4", ("frequency",))
+        v.setncatts(dict(units="Hz", long_name="frequency of the spectral bin (its centre)", bounds="frequency_bnds",
+                         comment="Welch bins of %.4f Hz (%.1f s segments); the bulk values use %.2f to %.2f Hz"
+                                 % (df, espectro.SEGMENTO_S, espectro.BANDA_HZ[0], espectro.BANDA_HZ[1])))
+        v[:] = fr
+        v = nc.createVariable("frequency_bnds", "f4", ("frequency", "nv"))
+        v.units = "Hz"
+        v[:] = np.column_stack([fr - df / 2.0, fr + df / 2.0])
+        v = nc.createVariable("bandwidth", "f4", ("frequency",))
+        v.setncatts(dict(units="Hz", long_name="width of the spectral bin"))
+        v[:] = np.full(len(fr), df)
+        v = nc.createVariable("frequency_in_band", "i1", ("frequency",))
+        v.setncatts(dict(units="1", long_name="1 where the bin is used by the bulk values, else 0",
+                         flag_values=np.array([0, 1], dtype=np.int8), flag_meanings="outside_band inside_band"))
+        dentro = (fr >= espectro.BANDA_HZ[0]) & (fr <= espectro.BANDA_HZ[1])
+        v[:] = dentro.astype(np.int8)
+        th = espectro.direcciones_mem()
+        nc.createDimension("direction", len(th))
+        v = nc.createVariable("direction", "f4", ("direction",))
+        v.setncatts(dict(units="degree", long_name="direction the waves come from, clockwise from true north",
+                         comment="centre of a %g degree sector" % espectro.PASO_DIRECCION))
+        v[:] = th
+        conv = "from-direction convention: a1 + i b1 and a2 + i b2 are the mean of exp(i th) and exp(2 i th) " \
+               "over the directional distribution, th the direction the waves come from, clockwise from true north " \
+               "(a1 = cos th, b1 = sin th for one train from th)"
+        por_f = [
+            ("spectrum", dict(units="m2 s", standard_name="sea_surface_wave_variance_spectral_density",
+                              long_name="variance density of the elevation (heave)",
+                              comment=esc + "; its confidence limits are spectrum times "
+                                            "spectrum_ci_lower_factor and spectrum_ci_upper_factor"), "S"),
+            ("a1", dict(units="1", long_name="first-order directional moment a1 (cosine)", convention=conv,
+                        comment="C(heave, vn) / sqrt(S(heave) (S(vn) + S(ve))), heave positive down"), "a1"),
+            ("b1", dict(units="1", long_name="first-order directional moment b1 (sine)", convention=conv,
+                        comment="C(heave, ve) / sqrt(S(heave) (S(vn) + S(ve))), heave positive down"), "b1"),
+            ("a2", dict(units="1", long_name="second-order directional moment a2 (cosine of twice the angle)",
+                        convention=conv, comment="(S(vn) - S(ve)) / (S(vn) + S(ve))"), "a2"),
+            ("b2", dict(units="1", long_name="second-order directional moment b2 (sine of twice the angle)",
+                        convention=conv, comment="2 C(vn, ve) / (S(vn) + S(ve))"), "b2"),
+            ("check_factor", dict(units="1", long_name="check factor: horizontal over vertical motion",
+                                  comment="sqrt((S(vn) + S(ve)) / ((2 pi f)^2 S(heave))): 1 for deep-water waves, "
+                                          "1/tanh(kh) at depth h; far from that, the heave or the velocities are "
+                                          "not the water's motion"), "k"),
+            ("direction_f", dict(units="degree", long_name="mean wave direction of the bin (from, clockwise from "
+                                                           "north) atan2(b1, a1)"), "dir"),
+            ("spread_f", dict(units="degree", long_name="directional spread of the bin sqrt(2 (1 - r1))"), "s1"),
+            ("principal_direction_f", dict(units="degree", long_name="principal wave direction of the bin "
+                                                                     "atan2(b2, a2) / 2, on the side of its mean"),
+             "dir2"),
+            ("spread2_f", dict(units="degree", long_name="second-order directional spread of the bin "
+                                                         "sqrt((1 - m2) / 2)"), "s2"),
+        ]
+        vs = {}
+        for nombre, att, _ in por_f:
+            vs[nombre] = self._var(nombre, "f4", ("interval", "frequency"), **att)
+        E = self._var("directional_spectrum", "f4", ("interval", "frequency", "direction"), units="m2 s rad-1",
+                      standard_name="sea_surface_wave_directional_variance_spectral_density",
+                      long_name="directional variance density, maximum entropy method (Lygre and Krogstad, 1986)",
+                      comment="spectrum times D(f, direction), D the smoothest distribution with the bin's a1, b1, "
+                              "a2, b2, in rad-1 (its sum over the sectors times their width in radians is 1); only "
+                              "within the band of the bulk values. A spreading law like cos-2s can come out as two "
+                              "peaks either side of the mean direction: a property of the method",
+                      chunksizes=(1, len(fr), len(th)))
+        for k, i in enumerate(ints):
+            e = i.espectro
+            if e is None or len(e.f) != len(f):
+                continue
+            dirf, s1, dir2, s2 = espectro.direcciones_por_frecuencia(e.a1, e.b1, e.a2, e.b2)
+            valores = dict(S=e.S, a1=e.a1, b1=e.b1, a2=e.a2, b2=e.b2, k=e.k, dir=dirf, s1=s1, dir2=dir2, s2=s2)
+            for nombre, _, clave in por_f:
+                vs[nombre][k, :] = valores[clave][sel]
+            D = espectro.mem(e.a1[sel], e.b1[sel], e.a2[sel], e.b2[sel], th)
+            fila = e.S[sel][:, None] * D
+            fila[~dentro, :] = np.nan
+            E[k, :, :] = fila
+
+    def cerrar(self, historia, informes, ajustes=None):
+        """The global attributes, the station and position, and each data
+        variable's coordinates. historia is the command line as the reader
+        should see it (no paths of this machine); ajustes the buoy's settings
+        as its card shows them."""
+        from . import VERSION
+        nc = self.nc
+        md = self.metadatos
         ahora = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
+        estacion = md.get("station") or "unnamed"
+        parametros = ("Welch %.1f s Hann segments, half overlapped, each detrended by a straight line; bulk band "
+                      "%.2f to %.2f Hz; spectral confidence %d %%; maximum entropy directions every %g degrees; "
+                      "heave restored to the middle of its written centimetre"
+                      % (espectro.SEGMENTO_S, espectro.BANDA_HZ[0], espectro.BANDA_HZ[1],
+                         int(round(100 * espectro.CONFIANZA)), espectro.PASO_DIRECCION))
         att = dict(
             Conventions="CF-1.8, ACDD-1.3",
-            title="Sensor de olas wave buoy: samples, waves, interval statistics and spectra from its card",
-            summary="Heave and horizontal velocity of a wave buoy read from its SD card, the waves and interval "
-                    "statistics it computed itself, and spectra, bulk parameters, directions and quality flags "
-                    "computed from its samples by herramientas/informe.",
-            keywords="ocean waves, wave buoy, significant wave height, wave spectra, wave direction",
+            featureType="timeSeries",
             cdm_data_type="Station",
-            source="SD card of the buoy: " + self.fuente,
-            processing_level="samples as logged; spectra and QC computed ashore",
-            history="%s herramientas/informe %s" % (ahora, historia),
+            title="Sensor de olas wave buoy %s: samples, waves, interval statistics and spectra from its card"
+                  % estacion,
+            summary="Heave and horizontal velocity of a wave buoy read from its SD card, the waves and interval "
+                    "statistics it computed itself, and spectra, directional moments, directional spectra, bulk "
+                    "parameters and quality flags computed from its samples by the informe tool.",
+            keywords="ocean waves, wave buoy, significant wave height, wave spectra, wave direction, "
+                     "directional spectrum",
+            id="%s_%s" % (estacion, self.inicio.strftime("%Y%m%dT%H%M%SZ") if self.inicio is not None else "empty"),
+            source="SD card of the buoy (%s), processed by informe %s" % (self.fuente, VERSION),
+            processing_level="samples as logged; spectra, directions and QC computed ashore",
+            history="%s informe %s: %s" % (ahora, VERSION, historia),
             date_created=ahora,
-            creator_name="Sensor de olas project",
+            product_version=VERSION,
+            informe_version=VERSION,
+            informe_parameters=parametros,
             platform="moored surface wave buoy (Sensor de olas)",
+            platform_id=estacion,
             instrument="inertial motion sensor (heave, north and east velocity, yaw) sampled by the buoy",
-            standard_name_vocabulary="CF Standard Name Table",
+            standard_name_vocabulary="CF Standard Name Table v57",
             references="Kuik, van Vledder and Holthuijsen (1988), J. Phys. Oceanogr. 18, 1020-1034; "
-                       "QARTOD manual for real-time quality control of in-situ surface wave data",
+                       "Lygre and Krogstad (1986), J. Phys. Oceanogr. 16, 2052-2060; Welch (1967), IEEE Trans. "
+                       "Audio Electroacoust. 15, 70-73; QARTOD manual for real-time quality control of in-situ "
+                       "surface wave data",
             comment="directions are where the waves come from, degrees clockwise from true north; quality "
                     "flags 1 pass, 2 not evaluated, 3 suspect, 4 fail, 9 missing",
         )
+        for clave, nombre in (("institution", "institution"), ("license", "license"), ("creator", "creator_name"),
+                              ("contact", "creator_email"), ("project", "project"), ("station_name", "station_name")):
+            if md.get(clave):
+                att[nombre] = md[clave]
+        if md.get("institution"):
+            att["publisher_institution"] = md["institution"]
+        att.setdefault("creator_name", "Sensor de olas project")
+        for clave, valor in sorted((ajustes or {}).items()):
+            att["buoy_" + clave] = valor
         if self.inicio is not None:
             att["time_coverage_start"] = self.inicio.strftime("%Y-%m-%dT%H:%M:%SZ")
             att["time_coverage_end"] = self.fin.strftime("%Y-%m-%dT%H:%M:%SZ")
             s = int((self.fin - self.inicio).total_seconds())
             att["time_coverage_duration"] = "P%dDT%dH%dM%dS" % (s // 86400, s % 86400 // 3600, s % 3600 // 60, s % 60)
+        v = nc.createVariable("station", str, ())
+        v.setncatts(dict(cf_role="timeseries_id", long_name="station identifier"))
+        v[...] = np.array(estacion, dtype=object)
         if self.posicion is not None:
             lat, lon = self.posicion
             att.update(geospatial_lat_min=lat, geospatial_lat_max=lat, geospatial_lon_min=lon,
@@ -339,13 +483,14 @@ class NetCDF:
         lugar = " lat lon" if self.posicion is not None else ""
         for nombre, v in nc.variables.items():
             dims = v.dimensions
-            if nombre in ("sample_time", "wave_time", "time", "time_bnds", "frequency", "lat", "lon"):
+            if nombre in ("sample_time", "wave_time", "time", "time_bnds", "frequency", "frequency_bnds", "direction",
+                          "lat", "lon", "station") or not dims:
                 continue
             if dims[:1] == ("sample",):
                 v.coordinates = "sample_time" + lugar
             elif dims[:1] == ("wave",):
                 v.coordinates = "wave_time" + lugar
-            elif dims[:1] == ("interval",) and lugar:
+            elif dims[:1] == ("interval",):
                 v.coordinates = "time" + lugar
         problemas = ["%s: %s" % (i.ruta, p) for i in informes for p in i.problemas()]
         if problemas:

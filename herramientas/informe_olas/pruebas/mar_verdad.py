@@ -62,11 +62,18 @@ def componentes(hs=1.5, tp=8.0, dir=45.0, spread=25.0, gamma=3.3, seed=1):
 
 
 def verdad(banda=(0.03, 0.5), **mar):
-    """Hm0, mean from-direction and Kuik spread of the realised sea within a band."""
+    """Hm0, the energy-weighted moments a1, b1, a2, b2 of the from-direction,
+    the mean direction and Kuik spread, the principal direction and the
+    second-order spread of the realised sea within a band."""
     cs = [c for c in componentes(**mar) if banda[0] <= c[0] <= banda[1]]
     m0 = sum(c[1] for c in cs)
-    a1 = sum(c[1] * math.cos(math.radians(c[2])) for c in cs) / m0
-    b1 = sum(c[1] * math.sin(math.radians(c[2])) for c in cs) / m0
+    a1, b1, a2, b2 = (sum(c[1] * g(k * math.radians(c[2])) for c in cs) / m0
+                      for k, g in ((1, math.cos), (1, math.sin), (2, math.cos), (2, math.sin)))
     r1 = min(1.0, math.hypot(a1, b1))
-    return dict(hm0=4.0 * math.sqrt(m0), dir=math.degrees(math.atan2(b1, a1)) % 360.0,
-                spread=math.degrees(math.sqrt(2.0 * (1.0 - r1))))
+    media = math.degrees(math.atan2(b1, a1)) % 360.0
+    principal = (math.degrees(math.atan2(b2, a2)) / 2.0) % 360.0
+    if abs((principal - media + 180.0) % 360.0 - 180.0) > 90.0:
+        principal = (principal + 180.0) % 360.0
+    return dict(hm0=4.0 * math.sqrt(m0), a1=a1, b1=b1, a2=a2, b2=b2, dir=media,
+                spread=math.degrees(math.sqrt(2.0 * (1.0 - r1))), dir_principal=principal,
+                spread2=math.degrees(math.sqrt(0.5 * (1.0 - min(1.0, math.hypot(a2, b2))))))
