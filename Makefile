@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 PAQUETES = cmake g++ clang libclang-rt-14-dev make pkg-config valgrind libgtest-dev libgmock-dev googletest libcli11-dev nlohmann-json3-dev \
            libfftw3-dev dosfstools mtools python3-serial gcc-arm-none-eabi libstdc++-arm-none-eabi-newlib \
            libnewlib-arm-none-eabi binutils-arm-none-eabi bossa-cli python3 python3-numpy python3-unicorn \
-           python3-matplotlib python3-netcdf4 netcdf-bin \
+           python3-matplotlib python3-netcdf4 python3-scipy netcdf-bin \
            libunicorn-dev
 
 .PHONY: all deps build run test asan arm firmware flash bench fuzz soak clean

@@ -53,6 +53,7 @@ Fourier moments are a1, b1, a2, b2: with c1 = a1 + i b1, c2 = a2 + i b2,
 in rad^-1, integrating to 1 over the circle.
 """
 
+import functools
 import math
 
 import numpy as np
@@ -258,6 +259,7 @@ def grados_de_libertad(inicios, n):
     return 2.0 * K * K / (K + 2.0 * pares * rho * rho)
 
 
+@functools.lru_cache(maxsize=4096)
 def limites_confianza(nu, nivel=CONFIANZA):
     """Factors (lower, upper) that turn a spectral density of nu degrees of
     freedom into its confidence interval at nivel: nu / chi2 quantiles."""

@@ -199,30 +199,34 @@ def _grafico_direccional(plt, it):
 
 def _grafico_frecuencia_tiempo(plt, ints):
     """Every interval's spectrum as a column: time across, frequency up,
-    log variance density in colour."""
+    log variance density in colour; a time without an interval is left
+    blank."""
     from . import espectro
     con = [i for i in ints if i.espectro is not None]
     if len(con) < 2:
         return None
     f = con[0].espectro.f
-    con = [i for i in con if len(i.espectro.f) == len(f)]
+    con = sorted((i for i in con if len(i.espectro.f) == len(f)), key=lambda i: i.inicio)
     sel = (f > 0) & (f <= 0.6)
-    S = np.array([i.espectro.S[sel] for i in con]).T
     import matplotlib.colors as mcolors
     import matplotlib.dates as mdates
-    bordes_t = []
+    top = max(float(np.nanmax(i.espectro.S[sel])) for i in con)
+    if not top > 0:
+        return None
+    suelo = top * 1e-4
+    bordes, columnas = [con[0].inicio.timestamp()], []
     for i in con:
-        bordes_t.append((i.inicio.timestamp(), i.fin.timestamp()))
-    fig, ax = plt.subplots(figsize=(11, 4))
-    top = np.nanmax(S) if np.any(S > 0) else 1.0
-    norma = mcolors.LogNorm(vmin=top * 1e-4, vmax=top)
+        t0, t1 = i.inicio.timestamp(), i.fin.timestamp()
+        if t0 > bordes[-1] + 2.0:
+            columnas.append(np.full(int(np.sum(sel)), np.nan))   # nothing recorded here
+            bordes.append(t0)
+        columnas.append(np.clip(i.espectro.S[sel], suelo, None))
+        bordes.append(max(t1, bordes[-1] + 1.0))
     df = f[1] - f[0]
     bf = np.append(f[sel] - df / 2.0, f[sel][-1] + df / 2.0)
-    m = None
-    for k, (t0, t1) in enumerate(bordes_t):
-        x = mdates.date2num([_fecha(t0), _fecha(t1)])
-        m = ax.pcolormesh(x, bf, np.clip(S[:, k:k + 1], top * 1e-4, None), norm=norma,
-                          cmap="viridis", shading="flat")
+    fig, ax = plt.subplots(figsize=(11, 4))
+    m = ax.pcolormesh(mdates.date2num([_fecha(t) for t in bordes]), bf, np.array(columnas).T, shading="flat",
+                      norm=mcolors.LogNorm(vmin=suelo, vmax=top), cmap="viridis")
     ax.xaxis_date()
     ax.set_ylabel("frequency, Hz")
     _eje_fechas(ax)

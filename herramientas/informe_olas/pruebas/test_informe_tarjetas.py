@@ -80,7 +80,9 @@ class Mares(unittest.TestCase):
         cls.sum_uni = simular(cls.uni, "3h", "--sea", texto_mar(UNIDIRECCIONAL))
         cls.sum_dis = simular(cls.dis, "3h", "--sea", texto_mar(DISPERSO, DERIVA))
         cls.f_uni, cls.o_uni, _ = informe(os.path.join(cls.uni, "card.img"), os.path.join(cls.tmp, "r_uni"))
-        cls.f_dis, cls.o_dis, _ = informe(os.path.join(cls.dis, "card.img"), os.path.join(cls.tmp, "r_dis"))
+        cls.f_dis, cls.o_dis, _ = informe(os.path.join(cls.dis, "card.img"), os.path.join(cls.tmp, "r_dis"),
+                                          "--station", "OLAS-07", "--institution", "Instituto de prueba",
+                                          "--contact", "datos@example.org", "--license", "CC-BY-4.0")
 
     @classmethod
     def tearDownClass(cls):
@@ -119,6 +121,111 @@ class Mares(unittest.TestCase):
         # zero-crossing direction agrees within the consistency bound.
         for f in filas:
             self.assertEqual(f["qc_direction"], "1", f)
+
+    def test_segundo_orden_contra_el_mar_dibujado(self):
+        v = mar_verdad.verdad(**DISPERSO)
+        filas = completos(self.f_dis)
+        a2 = np.array([float(f["a2_mean"]) for f in filas])
+        b2 = np.array([float(f["b2_mean"]) for f in filas])
+        # Over the record within 0.05 of the sea as drawn; one 20-minute
+        # interval (42 degrees of freedom) scatters about as much again.
+        self.assertLess(abs(np.median(a2) - v["a2"]), 0.05)
+        self.assertLess(abs(np.median(b2) - v["b2"]), 0.05)
+        self.assertLess(np.max(np.abs(a2 - v["a2"])), 0.1)
+        self.assertLess(np.max(np.abs(b2 - v["b2"])), 0.1)
+        for f in filas:
+            self.assertLess(abs(float(f["spread2_deg"]) - v["spread2"]), 4.0, f)
+            self.assertLess(dif(float(f["dir_principal_deg"]), v["dir_principal"]), 6.0, f)
+            self.assertAlmostEqual(float(f["dof"]), 41.8, delta=0.1)
+        # One direction: a2, b2 are cos and sin of twice it, and no spread.
+        t = math.radians(2 * UNIDIRECCIONAL["dir"])
+        for f in completos(self.f_uni):
+            self.assertLess(abs(float(f["a2_mean"]) - math.cos(t)), 0.05, f)
+            self.assertLess(abs(float(f["b2_mean"]) - math.sin(t)), 0.05, f)
+            self.assertLess(float(f["spread2_deg"]), 4.0, f)
+            self.assertLess(dif(float(f["dir_principal_deg"]), UNIDIRECCIONAL["dir"]), 3.0, f)
+
+    def test_netcdf_productos_espectrales(self):
+        import netCDF4
+        with netCDF4.Dataset(os.path.join(self.tmp, "r_dis", "olas.nc")) as nc:
+            nf, nd = nc.dimensions["frequency"].size, nc.dimensions["direction"].size
+            for n in ("a1", "b1", "a2", "b2", "check_factor", "spectrum"):
+                self.assertEqual(nc[n].dimensions, ("interval", "frequency"), n)
+            f = nc["frequency"][:]
+            banda = nc["frequency_in_band"][:] == 1
+            self.assertAlmostEqual(float(f[banda][0]), 0.03, delta=0.01)
+            self.assertAlmostEqual(float(f[banda][-1]), 0.5, delta=0.01)
+            k = list(nc["time"][:]).index(min(nc["time"][:], key=lambda t: abs(t - 1796659200.0)))
+            S = nc["spectrum"][k, :].filled(np.nan)
+            # Where the sea has its energy the buoy moves as deep water: K = 1.
+            fuerte = banda & (S > 0.05 * np.nanmax(S))
+            K = nc["check_factor"][k, :].filled(np.nan)[fuerte]
+            self.assertLess(np.max(np.abs(K - 1.0)), 0.1)
+            # The directional spectrum integrates over direction to the spectrum.
+            E = nc["directional_spectrum"][k, :, :].filled(np.nan)
+            self.assertEqual(E.shape, (nf, nd))
+            integral = np.sum(E, axis=1) * math.radians(360.0 / nd)
+            np.testing.assert_allclose(integral[banda], S[banda], rtol=1e-4)
+            self.assertTrue(np.all(np.isnan(integral[~banda])))
+            lo, hi = nc["spectrum_ci_lower_factor"][k], nc["spectrum_ci_upper_factor"][k]
+            self.assertTrue(0.6 < lo < 1.0 < hi < 1.6, (lo, hi))
+
+    def test_netcdf_metadatos(self):
+        import netCDF4
+        # The names of the CF standard name table (version 57, whose wave
+        # names the file uses) that belong to these quantities. Names that
+        # are not there (a directional spread, a wave frequency, the platform
+        # yaw under that name) are not written.
+        conocidos = {
+            "time", "latitude", "longitude", "status_flag",
+            "sea_surface_wave_significant_height", "sea_surface_wave_maximum_height",
+            "sea_surface_wave_mean_height_of_highest_tenth", "sea_surface_wave_mean_height",
+            "sea_surface_wave_mean_period", "sea_surface_wave_significant_period",
+            "sea_surface_wave_mean_period_of_highest_tenth", "sea_surface_wave_maximum_period",
+            "sea_surface_wave_period_of_highest_wave", "sea_surface_wave_period_at_variance_spectral_density_maximum",
+            "sea_surface_wave_mean_period_from_variance_spectral_density_first_frequency_moment",
+            "sea_surface_wave_mean_period_from_variance_spectral_density_second_frequency_moment",
+            "sea_surface_wave_from_direction", "sea_surface_wave_from_direction_at_variance_spectral_density_maximum",
+            "sea_surface_wave_variance_spectral_density", "sea_surface_wave_directional_variance_spectral_density",
+        }
+        # Names that several variables may carry: coordinates and flags.
+        compartidos = {"time", "status_flag"}
+        salida = os.path.join(self.tmp, "r_dis")
+        with netCDF4.Dataset(os.path.join(salida, "olas.nc")) as nc:
+            g = {k: nc.getncattr(k) for k in nc.ncattrs()}
+            self.assertEqual(g["featureType"], "timeSeries")
+            self.assertIn("CF-1.8", g["Conventions"])
+            self.assertIn("ACDD-1.3", g["Conventions"])
+            self.assertEqual(nc["station"].cf_role, "timeseries_id")
+            self.assertEqual(nc["station"][...], "OLAS-07")
+            self.assertEqual((g["institution"], g["creator_email"], g["license"], g["platform_id"]),
+                             ("Instituto de prueba", "datos@example.org", "CC-BY-4.0", "OLAS-07"))
+            self.assertEqual((g["buoy_sampling_rate_hz"], g["buoy_averaging_interval_minutes"]), ("10", "20"))
+            self.assertIn("102.4 s", g["informe_parameters"])
+            self.assertTrue(g["informe_version"])
+            vistos = {}
+            textos = list(g.values())
+            for nombre, v in nc.variables.items():
+                atts = {k: v.getncattr(k) for k in v.ncattrs()}
+                textos += list(atts.values())
+                if "standard_name" in atts:
+                    self.assertIn(atts["standard_name"], conocidos, nombre)
+                    vistos.setdefault(atts["standard_name"], []).append(nombre)
+            for n, vs in vistos.items():
+                if n not in compartidos:
+                    self.assertEqual(len(vs), 1, (n, vs))
+            self.assertNotEqual(nc["hm0"].getncattr("long_name"), nc["h13"].getncattr("long_name"))
+            # No path of this machine, in any attribute.
+            for t in textos:
+                if isinstance(t, str):
+                    self.assertNotIn(self.tmp, t)
+                    self.assertNotIn(os.path.dirname(self.tmp), t)
+            self.assertEqual(g["source"].split("(")[1].split(")")[0], "card.img")
+        with open(os.path.join(salida, "informe.html"), encoding="utf-8") as h:
+            pagina = h.read()
+        self.assertIn("Directional spectrum", pagina)
+        self.assertGreaterEqual(pagina.count("<img "), 9)
+        self.assertNotIn(self.tmp, pagina)
 
     def test_columnas_de_la_boya_iguales_a_los_registros_res(self):
         for carpeta, filas in ((self.uni, self.f_uni), (self.dis, self.f_dis)):
