@@ -107,6 +107,8 @@ def _grafico_espectro(plt, ejemplo):
     e, esp = ejemplo.esp, ejemplo.espectro
     f, S = esp.f, esp.S
     sel = (f > 0) & (f <= 1.0)
+    if not np.any(S[sel] > 0):
+        return None     # a flat record: nothing to draw on a log scale
     lo, hi = espectro.limites_confianza(esp.gl)
     fig, ax = plt.subplots(figsize=(11, 4))
     if np.isfinite(lo):
@@ -169,6 +171,8 @@ def _grafico_direccional(plt, it):
     th = espectro.direcciones_mem()
     D = espectro.mem(esp.a1[sel], esp.b1[sel], esp.a2[sel], esp.b2[sel], th)
     E = esp.S[sel][:, None] * D * (np.pi / 180.0)  # per degree, for the reader
+    if not np.any(E > 0):
+        return None
     paso = espectro.PASO_DIRECCION
     bordes_th = np.radians(np.append(th - paso / 2.0, th[-1] + paso / 2.0))
     df = f[1] - f[0]
@@ -178,7 +182,7 @@ def _grafico_direccional(plt, it):
     ax.set_theta_zero_location("N")
     ax.set_theta_direction(-1)
     import matplotlib.colors as mcolors
-    top = np.nanmax(E) if np.any(np.isfinite(E)) else 1.0
+    top = np.nanmax(E)
     m = ax.pcolormesh(bordes_th, bordes_f, np.where(E > top * 1e-3, E, np.nan), shading="flat", cmap="viridis",
                       norm=mcolors.LogNorm(vmin=top * 1e-3, vmax=top))
     # Out to the frequency below which 99.5 % of the variance lies.
@@ -210,7 +214,8 @@ def _grafico_frecuencia_tiempo(plt, ints):
     sel = (f > 0) & (f <= 0.6)
     import matplotlib.colors as mcolors
     import matplotlib.dates as mdates
-    top = max(float(np.nanmax(i.espectro.S[sel])) for i in con)
+    todos = np.concatenate([i.espectro.S[sel] for i in con])
+    top = float(np.nanmax(todos)) if np.any(todos > 0) else 0.0
     if not top > 0:
         return None
     suelo = top * 1e-4
@@ -253,12 +258,20 @@ def escribir(ruta, ints, olas, informes, ejemplo, titulo, direccional=None):
             fig = _grafico_ola(plt, ejemplo)
             if fig is not None:
                 partes.append(_png(fig))
-        partes.append(_png(_grafico_espectro(plt, ejemplo)))
-        partes.append(_png(_grafico_momentos(plt, ejemplo)))
+        fig = _grafico_espectro(plt, ejemplo)
+        if fig is not None:
+            partes.append(_png(fig))
+            partes.append(_png(_grafico_momentos(plt, ejemplo)))
+        else:
+            partes.append("<p>The interval's heave has no variance: no spectrum to draw.</p>")
+    fig = None
     if direccional is not None and direccional.espectro is not None:
-        partes += ["<h2>Directional spectrum</h2>", _png(_grafico_direccional(plt, direccional))]
+        fig = _grafico_direccional(plt, direccional)
+    if fig is not None:
+        partes += ["<h2>Directional spectrum</h2>", _png(fig)]
     elif ints:
-        partes.append("<h2>Directional spectrum</h2><p>No interval with a spectrum at the asked time.</p>")
+        partes.append("<h2>Directional spectrum</h2><p>No interval with a directional spectrum at the asked "
+                      "time.</p>")
 
     if ints:
         partes.append("<h2>The deployment</h2>")

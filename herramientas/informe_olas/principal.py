@@ -135,9 +135,13 @@ def main(argv=None):
     nc.cerrar(_historia(sys.argv[1:] if argv is None else argv), informes, ajustes.atributos())
     salidas.escribir_intervalos(os.path.join(a.out, "intervals.csv"), intervalos)
     salidas.escribir_olas(os.path.join(a.out, "waves.csv"), olas)
+    direccional = _direccional(intervalos, a.direccional)
+    if a.direccional is not None and direccional is None:
+        print("informe: no interval with a spectrum holds %s: no directional spectrum drawn"
+              % a.direccional.strftime("%Y-%m-%dT%H:%M:%SZ"), file=sys.stderr)
     pagina.escribir(os.path.join(a.out, "informe.html"), intervalos, olas, informes, _ejemplo(intervalos),
                     "Wave buoy report: %s" % (a.station or os.path.basename(os.path.abspath(a.card))),
-                    direccional=_direccional(intervalos, a.direccional))
+                    direccional=direccional)
 
     for f in otros:
         print("%s: not a record file of the buoy, skipped" % f.ruta, file=sys.stderr)

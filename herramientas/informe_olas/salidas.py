@@ -251,7 +251,7 @@ class NetCDF:
             ("align_percent", "f4", dict(units="percent", long_name="buoy's mean share of logs with valid alignment"),
              fw("align_pct", 1.0)),
             ("hm0", "f4", dict(units="m", long_name="spectral significant wave height Hm0 = 4 sqrt(m0)",
-                               comment=esc + bins + "; the standard name sea_surface_wave_significant_height is "
+                               comment=esc + "; the standard name sea_surface_wave_significant_height is "
                                        "defined as the highest third of the waves, and is the buoy's h13's"),
              es("hm0")),
             ("tp", "f4", dict(units="s", standard_name="sea_surface_wave_period_at_variance_spectral_density_maximum",

@@ -352,6 +352,56 @@ class Presentacion(unittest.TestCase):
         self.assertTrue(lo < 120.0 and hi > 121.0 and 10.0 <= hi - lo < 15.0)
         self.assertEqual(pagina.limites_direccion([np.nan])[1:], (0.0, 360.0))
 
+    def test_un_mar_en_calma_no_da_numeros_ni_rompe_nada(self):
+        # A sensor that gives zeros (a dead one, a flat calm) and one whose
+        # velocities are all missing: the files are written, and where no
+        # number is known there is none (not a zero, not a direction).
+        import datetime
+        import tempfile
+        import shutil
+        import netCDF4
+        from informe_olas import salidas
+        U = datetime.timezone.utc
+        ini = datetime.datetime(2026, 12, 7, 10, 0, 1, tzinfo=U)
+        t = ini.timestamp() + np.arange(12000) / 10.0
+        ints = []
+        for h, v in ((np.zeros(12000), np.zeros(12000)), (np.sin(t), np.full(12000, np.nan))):
+            it = analisis.Intervalo(ini, ini + datetime.timedelta(minutes=20))
+            analisis.analizar_intervalo(it, dict(t=t, heave_m=h, vn=v, ve=v), 10.0)
+            ints.append(it)
+        self.assertTrue(all(np.isnan(ints[0].esp[k]) for k in ("hm0", "a2", "b2", "dir_principal", "spread2")))
+        d = tempfile.mkdtemp()
+        try:
+            nc = salidas.NetCDF(os.path.join(d, "olas.nc"), "card.img")
+            nc.olas([])
+            nc.intervalos(ints)
+            nc.cerrar("informe card.img", [], {})
+            import warnings
+            with warnings.catch_warnings():
+                warnings.simplefilter("error", UserWarning)
+                pagina.escribir(os.path.join(d, "informe.html"), ints, [], [], ints[0], "calm", direccional=ints[0])
+            with netCDF4.Dataset(os.path.join(d, "olas.nc")) as g:
+                for n in ("a2", "b2", "check_factor", "directional_spectrum"):
+                    self.assertTrue(np.all(np.isnan(g[n][:].filled(np.nan))), n)
+                self.assertEqual(g["station"][...], "unnamed")
+            with open(os.path.join(d, "informe.html")) as h:
+                self.assertIn("no variance", h.read())
+        finally:
+            shutil.rmtree(d, ignore_errors=True)
+
+    def test_intervalo_del_espectro_direccional(self):
+        import datetime
+        U = datetime.timezone.utc
+        a = analisis.Intervalo(datetime.datetime(2026, 12, 7, 10, 0, 1, tzinfo=U),
+                               datetime.datetime(2026, 12, 7, 10, 20, 1, tzinfo=U))
+        b = analisis.Intervalo(a.fin, datetime.datetime(2026, 12, 7, 10, 40, 1, tzinfo=U))
+        a.espectro = b.espectro = object()
+        a.qc, b.qc = {"qc_flag": 1}, {"qc_flag": 1}
+        a.esp, b.esp = {"hm0": 2.0}, {"hm0": 1.0}
+        self.assertIs(principal._direccional([a, b], None), a)
+        self.assertIs(principal._direccional([a, b], datetime.datetime(2026, 12, 7, 10, 30, tzinfo=U)), b)
+        self.assertIsNone(principal._direccional([a, b], datetime.datetime(2026, 12, 8, tzinfo=U)))
+
     def test_historia_sin_rutas_de_la_maquina(self):
         h = principal._historia(["/home/ana/boyas/card.img", "--out", "/tmp/x/informe", "--station", "B 1"])
         self.assertEqual(h, "informe card.img --out informe --station 'B 1'")
