@@ -158,13 +158,23 @@ def main(argv=None):
 
 
 def _historia(argv):
-    """The command line with each path cut to its last name: the file is
-    read elsewhere, and this machine's folders are nobody's business."""
-    fuera = []
+    """The command line with the card and the output folder cut to their last
+    names: the file is read elsewhere, and this machine's folders are
+    nobody's business. Every option but --quiet takes a value."""
+    corto = lambda x: os.path.basename(os.path.normpath(x)) if x else x
+    fuera, opcion = [], None
     for x in argv:
-        if os.sep in x and not x.startswith("-"):
-            x = os.path.basename(os.path.normpath(x))
-        fuera.append(x)
+        if opcion is not None:
+            fuera.append(corto(x) if opcion == "--out" else x)
+            opcion = None
+        elif x.startswith("--out="):
+            fuera.append("--out=" + corto(x[6:]))
+        elif x.startswith("-"):
+            fuera.append(x)
+            if "=" not in x and x not in ("--quiet", "-h", "--help"):
+                opcion = x
+        else:
+            fuera.append(corto(x))
     return "informe " + " ".join(shlex.quote(x) for x in fuera)
 
 

@@ -405,6 +405,8 @@ class Presentacion(unittest.TestCase):
     def test_historia_sin_rutas_de_la_maquina(self):
         h = principal._historia(["/home/ana/boyas/card.img", "--out", "/tmp/x/informe", "--station", "B 1"])
         self.assertEqual(h, "informe card.img --out informe --station 'B 1'")
+        h = principal._historia(["--quiet", "/media/a/TARJETA/", "--out=/srv/x/y", "--institution", "Univ. A/B"])
+        self.assertEqual(h, "informe --quiet TARJETA --out=y --institution 'Univ. A/B'")
 
 
 class Calidad(unittest.TestCase):
