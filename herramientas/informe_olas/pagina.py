@@ -43,13 +43,20 @@ def _fecha(t):
     return datetime.datetime.fromtimestamp(t, UTC).replace(tzinfo=None)
 
 
-def _eje_fechas(ax, etiqueta="time (UTC)"):
-    """Dates with the year on a time axis, and UTC said."""
+def _eje_fechas(ax):
+    """Dates on a time axis, UTC said, and the first and last times of the
+    data written out in full (the ticks alone may leave the year or the
+    month to be guessed). Call it after plotting."""
     import matplotlib.dates as mdates
     loc = mdates.AutoDateLocator(minticks=4, maxticks=10)
     ax.xaxis.set_major_locator(loc)
-    ax.xaxis.set_major_formatter(mdates.ConciseDateFormatter(loc, show_offset=True))
-    ax.set_xlabel(etiqueta)
+    ax.xaxis.set_major_formatter(mdates.ConciseDateFormatter(loc, show_offset=False))
+    a, b = ax.dataLim.intervalx
+    if np.isfinite(a) and np.isfinite(b) and b > a:
+        d = [mdates.num2date(v).strftime("%Y-%m-%d %H:%M") for v in (a, b)]
+        ax.set_xlabel("time (UTC), %s to %s" % tuple(d))
+    else:
+        ax.set_xlabel("time (UTC)")
 
 
 def _leyenda_fuera(ax, **kw):
