@@ -32,6 +32,7 @@ class Intervalo:
         self.qc = {}
         self.espectro = None    # (f, S, a1, b1)
         self.traza = None       # (t, heave) of the interval, for the plot
+        self.reparacion = None  # the interval's repaired series and their counts (qc.reparar)
 
 
 def longitud_intervalo(minutos_inicio):
@@ -103,7 +104,10 @@ def leer_dia(nombre, ficheros, informes):
         m = {k: np.concatenate([p[k] for p in partes]) for k in partes[0]}
         d.fs = tiempo.frecuencia_muestreo(m["segundo"])
         if d.fs:
-            t, d.huecos = tiempo.tiempos(m["segundo"], m["contador"], d.fs)
+            # Where a sample is missing within its second is told by the
+            # motion: heave in centimetres, velocities to 0.1 mm/s.
+            series = ((m["heave_cm"], 1.0), (m["vn"], 1e-4), (m["ve"], 1e-4))
+            t, d.huecos = tiempo.tiempos(m["segundo"], m["contador"], d.fs, series)
             m["t"] = t
             orden = np.argsort(t, kind="stable")
             m = {k: v[orden] for k, v in m.items()}
@@ -177,14 +181,27 @@ def analizar_intervalo(it, m, fs):
         for dst, src in ((h, "heave_m"), (vn, "vn"), (ve, "ve")):
             dst[k] = m[src][a:b][ok][dentro][primero]
         it.muestras = int(np.sum(dentro))
-    presente = np.isfinite(h) & np.isfinite(vn) & np.isfinite(ve)
-    f, P, nseg = espectro.welch([h, vn, ve], presente, fs)
-    e = {"segmentos": nseg}
+    # Short faults are repaired, not discarded: isolated bad points and
+    # lost samples, a few at most, are interpolated (and counted); the heave
+    # is judged apart from the velocities, so a bad velocity costs the
+    # heave nothing.
+    rep = qc.reparar(h, vn, ve, fs)
+    h, vn, ve = rep["heave"], rep["vn"], rep["ve"]
+    it.reparacion = {k: rep[k] for k in qc.CONTADORES}
+    con_heave = np.isfinite(h)
+    presente = con_heave & np.isfinite(vn) & np.isfinite(ve)
+    f, Ph, nseg = espectro.welch([h], con_heave, fs)
+    _, P, nseg_dir = espectro.welch([h, vn, ve], presente, fs)
+    e = {"segmentos": nseg, "segmentos_direccion": nseg_dir}
     if nseg:
-        S = P[0, 0].real
+        S = Ph[0, 0].real
         p = espectro.parametros(f, S)
-        a1, b1, dd = espectro.direcciones(f, P, ip=p["ip"])
         e.update(p)
+        if nseg_dir:
+            a1, b1, dd = espectro.direcciones(f, P, ip=p["ip"])
+        else:
+            a1 = b1 = np.full(len(f), np.nan)
+            dd = dict(dir_mean=np.nan, dir_peak=np.nan, spread=np.nan, spread_peak=np.nan)
         e.update(dd)
         it.espectro = (f, S, a1, b1)
     else:
@@ -195,7 +212,8 @@ def analizar_intervalo(it, m, fs):
     else:
         e["h13_over_hm0"] = np.nan
     it.esp = e
-    it.qc = qc.evaluar(h, vn, ve, presente, fs, nseg, it.fw, e)
+    it.qc = qc.evaluar(rep, fs, it.fw, e, it.espectro)
+    del rep
     it.traza = (t0 + np.arange(n) / fs, h)
     return it
 
