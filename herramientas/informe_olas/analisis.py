@@ -75,12 +75,15 @@ class Dia:
         self.huecos = []
         self.intervalos = []
         self.fs = None
+        self.solapes = []       # (earlier card, later card, first, last second, samples left out)
+        self.primeras = {}      # raw file -> POSIX second of its first stamped line
 
 
 def leer_dia(nombre, ficheros, informes):
     """Reads one day's files; every problem goes to informes (list of Informe)."""
     d = Dia(nombre)
     partes = []
+    por_tarjeta = {}
     for f in ficheros:
         try:
             datos = f.leer()
@@ -93,13 +96,21 @@ def leer_dia(nombre, ficheros, informes):
             r, inf = registros.leer_raw(datos, f.ruta)
             if inf.buenas:
                 partes.append(r)
+                por_tarjeta.setdefault(f.etiqueta, []).append(r)
+                con = r["segundo"][np.isfinite(r["segundo"])]
+                if len(con):
+                    d.primeras[f.nombre] = float(con[0])
         elif f.tipo == "wav":
             o, inf = registros.leer_wav(datos, f.ruta)
+            for x in o:
+                x["tarjeta"] = f.etiqueta
             d.olas.extend(o)
         else:
             o, inf = registros.leer_res(datos, f.ruta)
             d.res.extend(o)
         informes.append(inf)
+    if len(por_tarjeta) > 1:
+        partes = _sin_solapes(d, por_tarjeta)
     if partes:
         m = {k: np.concatenate([p[k] for p in partes]) for k in partes[0]}
         d.fs = tiempo.frecuencia_muestreo(m["segundo"])
@@ -114,6 +125,36 @@ def leer_dia(nombre, ficheros, informes):
             m["heave_m"] = heave_metros(m["heave_cm"])
             d.muestras = m
     return d
+
+
+def _sin_solapes(d, por_tarjeta):
+    """Samples of one day from several cards: a card's samples within the
+    seconds an earlier card already covers are left out (the same seconds
+    twice, a copy given along with its card), and the overlap is noted."""
+    def tramo(ps):
+        s = np.concatenate([p["segundo"] for p in ps])
+        s = s[np.isfinite(s)]
+        return (float(s.min()), float(s.max())) if len(s) else (np.inf, -np.inf)
+    orden = sorted(por_tarjeta, key=lambda k: tramo(por_tarjeta[k])[0])
+    cubiertos = []
+    partes = []
+    for k in orden:
+        a, b = tramo(por_tarjeta[k])
+        for anterior, (a0, b0) in cubiertos:
+            if a <= b0 and a0 <= b:
+                fuera = 0
+                for i, p in enumerate(por_tarjeta[k]):
+                    dentro = (p["segundo"] >= a0) & (p["segundo"] <= b0)
+                    fuera += int(np.sum(dentro))
+                    por_tarjeta[k][i] = {c: v[~dentro] for c, v in p.items()}
+                if fuera:
+                    d.solapes.append((anterior, k, max(a, a0), min(b, b0), fuera))
+                # Waves carry their minute only.
+                d.olas = [o for o in d.olas if o.get("tarjeta") != k
+                          or not a0 - 60.0 < o["tiempo"].timestamp() <= b0]
+        cubiertos.append((k, (a, b)))
+        partes += [p for p in por_tarjeta[k] if len(p["segundo"])]
+    return partes
 
 
 def construir_intervalos(d, nombres_raw):

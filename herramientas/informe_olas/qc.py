@@ -25,7 +25,7 @@ REPARABLE = 3
 # Time series gap test: the longest run of missing samples left after the
 # repair, as a share of the interval; fewer full heave segments than
 # SEGMENTOS_MINIMOS fails.
-HUECO_SOSPECHOSO, HUECO_FALLA = 0.0, 0.10
+HUECO_SOSPECHOSO, HUECO_FALLA = 0.01, 0.10
 SEGMENTOS_MINIMOS = 4
 # The point tests (spike, range, acceleration, mean and standard deviation)
 # mark samples, which the repair fills and the percent good test counts; the

@@ -259,17 +259,7 @@ class NetCDF:
             v = self._var(nombre, tipo, ("interval",), **att)
             if ints:
                 v[:] = np.asarray(valores)
-        anc = []
-        for n in ["qc_flag"] + ["qc_" + k for k in qc.NOMBRES]:
-            clave = "qc_flag" if n == "qc_flag" else n[3:]
-            v = self._var(n, "i1", ("interval",), standard_name="status_flag",
-                          long_name=("overall quality of the interval (worst evaluated test)" if n == "qc_flag"
-                                     else "quality test: " + clave.replace("_", " ")), **BANDERAS)
-            if ints:
-                v[:] = [i.qc.get(clave, qc.FALTA) for i in ints]
-            anc.append(n)
-        for n in ("hm0", "tp", "tm01", "tm02", "dir_mean", "dir_peak", "spread", "h13"):
-            nc[n].ancillary_variables = " ".join(anc)
+        # The quality flags: banderas.escribir.
         # The spectra.
         f = next((i.espectro[0] for i in ints if i.espectro is not None), None)
         if f is not None:
