@@ -135,6 +135,7 @@ def _informe(a, argv):
         otros += o
         vacios += [(nombre + ":" + x) if len(tarjetas) > 1 else x for x in v if x not in d]
     dias = dict(sorted(dias.items()))
+    creada = not os.path.exists(a.out)
     try:
         os.makedirs(a.out, exist_ok=True)
     except OSError as e:
@@ -191,13 +192,18 @@ def _informe(a, argv):
                     it.traza = None
         progreso.fin()
         if not intervalos and not olas and nc.n == 0:
-            raise ErrorEntrada("no samples, waves or intervals %s in %s"
+            motivos = ["%s: %s" % (i.ruta, p) for i in informes for p in i.problemas()]
+            raise ErrorEntrada("no samples, waves or intervals %s in %s%s"
                                % ("between --from and --to" if a.desde or a.hasta else "could be read",
-                                  ", ".join(a.card)))
+                                  ", ".join(a.card), " (%s%s)" % ("; ".join(motivos[:2]), "; ..." if len(motivos) > 2
+                                                                  else "") if motivos else ""))
     except BaseException:
+        # Nothing half-made is left behind to pass for a result.
         nc.nc.close()
         try:
             os.remove(ruta_nc)
+            if creada:
+                os.rmdir(a.out)
         except OSError:
             pass
         raise

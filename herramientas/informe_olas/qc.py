@@ -171,11 +171,12 @@ def reparar(heave, vn, ve, fs):
         _picos(np.where(fuera_v, np.nan, ve), ~vel_mala & ~fuera_v)
     acel = np.zeros(n, dtype=bool)
     if n > 2:
-        with np.errstate(invalid="ignore"):
-            acel[1:-1] = np.abs(heave[2:] - 2 * heave[1:-1] + heave[:-2]) * fs * fs > ACELERACION_G * G
-        # The sample that makes three samples' curvature large is the
-        # middle one when its neighbours agree; a step shows at two.
-        acel &= ~np.roll(acel, 1) | ~np.roll(acel, -1) | pico_h
+        a2 = np.zeros(n)
+        a2[1:-1] = np.nan_to_num(np.abs(heave[2:] - 2 * heave[1:-1] + heave[:-2])) * fs * fs
+        # A bad sample bends its neighbours' curvature by half as much: the
+        # sample is the one where it is largest.
+        local = np.maximum(a2, np.maximum(np.roll(a2, 1), np.roll(a2, -1)))
+        acel = (a2 > ACELERACION_G * G) & (a2 >= local)
     lejos = np.zeros(n, dtype=bool)
     bueno_h = ~faltaba & ~fuera_h & ~pico_h
     if np.sum(bueno_h) > 10:

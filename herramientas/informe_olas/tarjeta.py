@@ -147,6 +147,7 @@ class Imagen:
     """A card image, read with mtools (mdir, mtype)."""
 
     def __init__(self, ruta):
+        self._tmp = self._dia = self._fallo = None
         if os.path.getsize(ruta) == 0:
             raise ErrorTarjeta("%s is an empty file, not a card image" % ruta)
         falta = _truncada(ruta)

@@ -195,7 +195,12 @@ def tiempos(segundos, contador, fs, series=()):
                 continue
             cand = np.arange(lo, hi)
             cand = cand[(ev[cand] >= EVIDENCIA) & ~usado[cand]]
-            sitios = list(cand[np.argsort(-ev[cand])][:faltan])
+            sitios = []
+            for j in cand[np.argsort(-ev[cand], kind="stable")]:
+                if len(sitios) == faltan:
+                    break
+                if all(abs(int(j) - x) > 2 for x in sitios):
+                    sitios.append(int(j))
             if not sitios and faltan == 1 and lineas == fs_i - 1 and series:
                 # No step anywhere: a second one line short because the grid
                 # slipped past the clock's edge; nothing is lost.
@@ -204,15 +209,21 @@ def tiempos(segundos, contador, fs, series=()):
                 extra[j] += 1
                 usado[max(j - 2, 0):j + 3] = True
             faltan -= len(sitios)
-            if faltan and donde < b - a:
-                extra[donde] += faltan
+            if faltan:
+                # The rest were lost together with one found, or, when none
+                # was, at the end of the short second.
+                if sitios:
+                    extra[sitios[0]] += faltan
+                elif donde < b - a:
+                    extra[donde] += faltan
         ranuras = np.arange(b - a) + np.cumsum(extra)
         fase = _fase(ss - ranuras / fs, fs)
-        # The phase moves by whole sampling periods (a clock step, or a loss
-        # the counts did not show): the grid's slots move with it, and two
-        # lines never share one.
+        # The phase moves by whole sampling periods (the clock stepped, or a
+        # loss the counts did not show), and the slots with it: a step ahead
+        # leaves a slot without a sample, a step back puts two samples on
+        # one slot (the grid keeps the first). Either way the times stay on
+        # the clock, and an error does not build up.
         r = ranuras + np.round((fase - fase[0]) * fs).astype(np.int64)
-        r = np.maximum.accumulate(r - np.arange(len(r))) + np.arange(len(r))
         t[a:b] = fase[0] + r / fs
         pasos = np.diff(r)
         for i in np.nonzero(pasos > 1)[0]:
