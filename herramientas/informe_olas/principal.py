@@ -57,9 +57,12 @@ def _abrir_tarjetas(rutas):
     others, empty day folders)] in the order of their first day; raises
     ErrorEntrada for a card that holds nothing to read."""
     tarjetas = []
-    nombres = [os.path.basename(os.path.normpath(r)) or r for r in rutas]
-    if len(set(nombres)) < len(nombres):
-        nombres = [os.path.normpath(r) for r in rutas]
+    # Each card by the end of its path, as much of it as tells them apart.
+    partes = [os.path.normpath(os.path.abspath(r)).split(os.sep) for r in rutas]
+    for k in range(1, max(len(p) for p in partes) + 1):
+        nombres = ["/".join(p[-k:]) for p in partes]
+        if len(set(nombres)) == len(nombres) or all(len(p) <= k for p in partes):
+            break
     vistos = {}
     for k, n in enumerate(nombres):
         vistos[n] = vistos.get(n, 0) + 1
