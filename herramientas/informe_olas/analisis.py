@@ -123,6 +123,9 @@ def leer_dia(nombre, ficheros, informes):
             orden = np.argsort(t, kind="stable")
             m = {k: v[orden] for k, v in m.items()}
             m["heave_m"] = heave_metros(m["heave_cm"])
+            # Lines outside every analysed interval stay not evaluated.
+            m["calidad_heave"] = np.full(len(t), qc.NO_EVALUADO, dtype=np.int8)
+            m["calidad_velocidad"] = np.full(len(t), qc.NO_EVALUADO, dtype=np.int8)
             d.muestras = m
     return d
 
@@ -214,6 +217,7 @@ def analizar_intervalo(it, m, fs):
     h = np.full(n, np.nan)
     vn = np.full(n, np.nan)
     ve = np.full(n, np.nan)
+    lineas = k = None
     if b > a:
         k = np.round((tt[ok] - t0) * fs).astype(np.int64)
         dentro = (k >= 0) & (k < n)
@@ -222,13 +226,19 @@ def analizar_intervalo(it, m, fs):
         for dst, src in ((h, "heave_m"), (vn, "vn"), (ve, "ve")):
             dst[k] = m[src][a:b][ok][dentro][primero]
         it.muestras = int(np.sum(dentro))
+        lineas = a + np.nonzero(ok)[0][dentro][primero]
     # Short faults are repaired, not discarded: isolated bad points and
     # lost samples, a few at most, are interpolated (and counted); the heave
     # is judged apart from the velocities, so a bad velocity costs the
     # heave nothing.
     rep = qc.reparar(h, vn, ve, fs)
     h, vn, ve = rep["heave"], rep["vn"], rep["ve"]
-    it.reparacion = {k: rep[k] for k in qc.CONTADORES}
+    it.reparacion = {c: rep[c] for c in qc.CONTADORES}
+    if lineas is not None and "calidad_heave" in m:
+        # Each line's own flag: fail where its value was found bad (and
+        # replaced in the analysis), pass where it was used as written.
+        m["calidad_heave"][lineas] = np.where(rep["malo_heave"][k], qc.FALLA, qc.PASA)
+        m["calidad_velocidad"][lineas] = np.where(rep["malo_vel"][k], qc.FALLA, qc.PASA)
     con_heave = np.isfinite(h)
     presente = con_heave & np.isfinite(vn) & np.isfinite(ve)
     f, Ph, nseg = espectro.welch([h], con_heave, fs)

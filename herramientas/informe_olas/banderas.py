@@ -102,3 +102,26 @@ def _linea(f):
             cuando += "/" + f["fin"].strftime("%Y-%m-%dT%H:%M:%SZ")
         cuando += " "
     return cuando + f["tipo"] + (": " + f["detalle"] if f.get("detalle") else "")
+
+
+def muestras(nc, m, desde):
+    """Each sample's own flags (heave, velocities) from row desde on of the
+    samples already written: fail where its value was found bad and the
+    analysis replaced it, pass where it was used as written, not evaluated
+    outside the analysed intervals."""
+    ok = np.isfinite(m["t"])
+    k = int(np.sum(ok))
+    if not k:
+        return
+    for nombre, clave, texto in (("heave_qartod_aggregate", "calidad_heave", "heave"),
+                                 ("velocity_qartod_aggregate", "calidad_velocidad", "north and east velocity")):
+        if nombre not in nc.variables:
+            v = nc.createVariable(nombre, "i1", ("sample",), zlib=True, fill_value=np.int8(-127))
+            v.setncatts(dict(standard_name="aggregate_quality_flag", units="1",
+                             long_name="quality of the sample's %s: its interval's point tests (spike, range, "
+                                       "acceleration, mean and standard deviation; for the velocities also the "
+                                       "value the buoy could not write)" % texto,
+                             comment="4: found bad, and interpolated in the analysis where at most %d in a row; "
+                                     "1: used as written; 2: outside the analysed intervals" % qc.REPARABLE,
+                             **BANDERAS))
+        nc[nombre][desde:desde + k] = m[clave][ok]

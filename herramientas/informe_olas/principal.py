@@ -187,7 +187,10 @@ def _informe(a, argv):
                 if (a.desde is None or o["tiempo"] >= a.desde) and (a.hasta is None or o["tiempo"] < a.hasta):
                     olas.append(o)
             if m is not None:
+                antes = nc.n
                 nc.muestras(m)
+                if "calidad_heave" in m:
+                    banderas.muestras(nc.nc, m, antes)
             # Only the plot's interval keeps its trace; a month of them would not fit.
             ejemplo = _ejemplo(intervalos)
             for it in intervalos:

@@ -195,7 +195,7 @@ def reparar(heave, vn, ve, fs):
     return dict(
         heave=h, vn=vn2, ve=ve2, faltaba=faltaba, pico_heave=pico_h, pico_vel=pico_v,
         fuera_rango=(fuera_h | fuera_v) & ~faltaba, aceleracion=acel & ~pico_h, lejos_media=lejos,
-        reparada_heave=rep_h, reparada_vel=rep_v,
+        reparada_heave=rep_h, reparada_vel=rep_v, malo_heave=malo_h & ~faltaba, malo_vel=malo_v & ~faltaba,
         esperadas=n, faltan=int(np.sum(faltaba)), reparadas_heave=int(np.sum(rep_h)),
         reparadas_velocidad=int(np.sum(rep_v)),
         buenas=int(np.sum(~malo_h & ~malo_v)),

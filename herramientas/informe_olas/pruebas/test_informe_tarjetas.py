@@ -382,6 +382,16 @@ class FallosDelSensor(unittest.TestCase):
             self.assertLess(dif(float(f["dir_mean_deg"]), float(l["dir_mean_deg"])), 0.5, f)
             if l["qc_flag"] == "1":
                 self.assertEqual(f["qc_flag"], "1", f)
+        # Each of those samples is flagged in the file, and only its velocity.
+        import netCDF4
+        with netCDF4.Dataset(os.path.join(self.t.tmp, "r_nan", "olas.nc")) as nc:
+            sin = ~np.isfinite(nc["velocity_north"][:].filled(np.nan))
+            bandera_v = nc["velocity_qartod_aggregate"][:]
+            bandera_h = nc["heave_qartod_aggregate"][:]
+        self.assertGreater(np.sum(sin), 50)
+        self.assertTrue(np.all(bandera_v[sin] == qc.FALLA))
+        self.assertLess(np.sum(bandera_v == qc.FALLA), np.sum(sin) + 5)
+        self.assertLess(np.sum(bandera_h == qc.FALLA), 5)
 
 
 @unittest.skipUnless(SIM, "OLAS_SIM not set")
