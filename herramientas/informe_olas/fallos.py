@@ -20,7 +20,6 @@ def _fecha(t):
 def del_dia(d, ficheros):
     """The faults one day's samples show: each gap of a second or more, and
     the day's single lost samples summed up."""
-    fs = d.fs or 10.0
     faltas = []
     sueltas = lugares = 0
     nuevas = sorted((t, n) for n, t in d.primeras.items())
