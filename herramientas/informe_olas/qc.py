@@ -20,8 +20,10 @@ import numpy as np
 
 PASA, NO_EVALUADO, SOSPECHOSO, FALLA, FALTA = 1, 2, 3, 4, 9
 
-# Repair: runs of at most this many bad or missing samples are interpolated.
+# Repair: runs of at most this many bad or missing samples, and not longer
+# than REPARABLE_S, are interpolated (one sample at the least).
 REPARABLE = 3
+REPARABLE_S = 0.5
 # Time series gap test: the longest run of missing samples left after the
 # repair, as a share of the interval; fewer full heave segments than
 # SEGMENTOS_MINIMOS fails.
@@ -185,9 +187,10 @@ def reparar(heave, vn, ve, fs):
             lejos = np.abs(heave - mu) > MEDIA_SIGMAS * max(sd, 0.01)
     malo_h = faltaba | fuera_h | pico_h | acel | lejos
     malo_v = faltaba | vel_mala | fuera_v | pico_v
-    h, rep_h = _interpolar(heave, malo_h, REPARABLE)
-    vn2, rep_n = _interpolar(vn, malo_v, REPARABLE)
-    ve2, rep_e = _interpolar(ve, malo_v, REPARABLE)
+    maximo = max(1, min(REPARABLE, int(REPARABLE_S * fs)))
+    h, rep_h = _interpolar(heave, malo_h, maximo)
+    vn2, rep_n = _interpolar(vn, malo_v, maximo)
+    ve2, rep_e = _interpolar(ve, malo_v, maximo)
     rep_v = rep_n | rep_e
     # The velocities of a sample whose heave is gone are gone with it.
     vn2[~np.isfinite(h)] = np.nan
@@ -336,7 +339,8 @@ def evaluar(rep, fs, fw, esp, espectro=None):
 def umbrales(nombre):
     """The bounds of one test, as attributes of its flag variable."""
     u = {
-        "gap": dict(repaired_run_max_samples=REPARABLE, suspect_run_share=HUECO_SOSPECHOSO,
+        "gap": dict(repaired_run_max_samples=REPARABLE, repaired_run_max_s=REPARABLE_S,
+                    suspect_run_share=HUECO_SOSPECHOSO,
                     fail_run_share=HUECO_FALLA, min_full_segments=SEGMENTOS_MINIMOS),
         "spike": dict(spike_sigmas=SPIKE_SIGMAS, suspect_share=SPIKE_SOSPECHOSO, fail_share=SPIKE_FALLA),
         "range": dict(heave_max_m=HEAVE_MAX_M, speed_max_m_s=VELOCIDAD_MAX_MS, suspect_share=RANGO_SOSPECHOSO,

@@ -41,19 +41,33 @@ EVIDENCIA = 3.0      # a misfit this many times the other hypothesis' (and the r
 
 
 def frecuencia_muestreo(segundos):
-    """The sampling rate in Hz: the typical count of lines per stamped second,
-    leaving out the first and last second of each file (seen only in part)."""
-    s = segundos[np.isfinite(segundos)]
+    """The sampling rate in Hz. At a whole rate it is the commonest count of
+    lines per stamped second (a second with one line more or less, from the
+    clock's edge against the sensor's or a lost frame, does not change it);
+    at another rate (1.28 Hz: one or two lines a second) it is the lines per
+    second over the stretches of the record, to 0.01 Hz. The first and last
+    second of each stretch, seen only in part, are left out."""
+    s = np.asarray(segundos, dtype=float)
+    s = s[np.isfinite(s)]
     if s.size < 3:
         return None
-    valores, cuentas = np.unique(s, return_counts=True)
-    interiores = cuentas[1:-1] if cuentas.size > 2 else cuentas
-    if interiores.size == 0:
+    lineas = segundos_vistos = 0
+    cuentas_interiores = []
+    for a, b in _tramos(s):
+        valores, cuentas = np.unique(s[a:b], return_counts=True)
+        if len(valores) < 3:
+            continue
+        cuentas_interiores.append(cuentas[1:-1])
+        lineas += int(np.sum(cuentas[1:-1]))
+        segundos_vistos += int(valores[-1] - valores[0]) - 1
+    if not cuentas_interiores or segundos_vistos <= 0:
         return None
-    # The most common count; a second with one line more or less (the clock's
-    # edge against the sensor's) does not change it.
-    c, n = np.unique(interiores, return_counts=True)
-    return float(c[np.argmax(n)])
+    c, n = np.unique(np.concatenate(cuentas_interiores), return_counts=True)
+    moda = float(c[np.argmax(n)])
+    media = lineas / segundos_vistos
+    if moda > 0 and abs(media - moda) <= 0.1 * moda:
+        return moda
+    return round(media, 2) if media > 0 else None
 
 
 def _tramos(s):
@@ -72,19 +86,33 @@ def _tramos(s):
 def _perdidas_por_segundo(cuentas, fs):
     """Samples lost in each second of a stretch from its line counts: the
     lasting part of the running shortfall. The first and last seconds are
-    seen only in part and count as full."""
+    seen only in part and count as full. At a rate that is not whole the
+    shortfall swings by a fraction of a line from second to second; only a
+    whole line more of it is a loss."""
     k = len(cuentas)
-    falta = fs - cuentas.astype(np.int64)
-    falta[0] = 0
-    falta[-1] = 0
+    falta = fs - cuentas.astype(float)
+    falta[0] = 0.0
+    falta[-1] = 0.0
     D = np.cumsum(falta)
     # The least shortfall over the next SOSTENIDO_S seconds: a burst that
     # makes up for the seconds before it leaves it unchanged.
     H = SOSTENIDO_S
     rel = np.concatenate([D, np.full(H, D[-1])])
     E = np.min(np.lib.stride_tricks.sliding_window_view(rel, H + 1)[:k], axis=1)
-    paso = np.diff(np.concatenate(([0], E)))
+    P = np.round(E - E[0]).astype(np.int64)
+    paso = np.diff(np.concatenate(([0], P)))
     return np.maximum(paso, 0)
+
+
+def _mediana_movil(x, medio):
+    """Median of x over a window of 2 medio + 1 around each value (in
+    blocks, so a day of lines needs little memory)."""
+    relleno = np.concatenate([np.full(medio, np.nan), x, np.full(medio, np.nan)])
+    out = np.empty(len(x))
+    for i in range(0, len(x), 65536):
+        trozo = relleno[i:i + 65536 + 2 * medio]
+        out[i:i + 65536] = np.nanmedian(np.lib.stride_tricks.sliding_window_view(trozo, 2 * medio + 1), axis=1)
+    return out
 
 
 def _evidencia(series, n):
@@ -94,8 +122,10 @@ def _evidencia(series, n):
     The two lines either side fit a smooth curve either as four consecutive
     samples or with one missing in the middle; the third divided difference
     is near zero for the right one and of the size of the local slope times
-    the sampling period for the wrong one. series: (values, resolution)
-    pairs."""
+    the sampling period for the wrong one. The evidence is the first over
+    the larger of the second and the series' own third differences nearby
+    (a record sampled too slowly to be smooth tells nothing this way).
+    series: (values, resolution) pairs."""
     ev = np.zeros(n)
     if n < 4:
         return ev
@@ -105,7 +135,8 @@ def _evidencia(series, n):
         seguidos = np.abs(x3 - 3 * x2 + 3 * x1 - x0) / 6.0
         con_hueco = np.abs(x0 - 2 * x1 + 2 * x2 - x3) / 12.0
         with np.errstate(invalid="ignore", divide="ignore"):
-            e = seguidos / (con_hueco + q)
+            fondo = _mediana_movil(seguidos, 8)
+            e = seguidos / (np.fmax(con_hueco, fondo) + q)
         e[~np.isfinite(e)] = 0.0
         ev[2:-1] = np.maximum(ev[2:-1], e)
     return ev
@@ -125,13 +156,19 @@ def _fase(off, fs):
     anterior = None
     for j in range(nb):
         v = np.sort(off[max(j - VECINOS, 0) * W:min((j + VECINOS + 1) * W, n)])
-        cand = np.unique(np.round((v + 0.5 / fs) * 1e6) / 1e6)
-        dentro = np.searchsorted(v, cand, side="right") - np.searchsorted(v, cand - 1.0, side="right")
-        mejores = cand[dentro == dentro.max()]
-        if anterior is not None and np.any(np.abs(mejores - anterior) < 1e-6):
+        cubre = lambda c: np.searchsorted(v, c, side="right") - np.searchsorted(v, c - 1.0, side="right")
+        # The coverage is largest from one line's own offset on (each line
+        # allows [off, off + 1)) until the first allowance after it ends.
+        cand = np.unique(v)
+        dentro = cubre(cand)
+        mejor = dentro.max()
+        if anterior is not None and cubre(np.array([anterior]))[0] == mejor:
             f = anterior
         else:
-            f = float(mejores[len(mejores) // 2])
+            c = cand[np.argmax(dentro)]
+            fines = v + 1.0
+            fin = fines[fines > c]
+            f = 0.5 * (c + fin.min()) if len(fin) else c
         fase[j * W:min((j + 1) * W, n)] = f
         anterior = f
     return fase
@@ -149,14 +186,13 @@ def tiempos(segundos, contador, fs, series=()):
     t = np.full(n, np.nan)
     huecos = []
     anterior = None
-    fs_i = int(round(fs))
     for a, b in _tramos(s):
         ss = s[a:b]
         seg, inicio_seg, cuentas = np.unique(ss, return_index=True, return_counts=True)
         todos = np.arange(seg[0], seg[-1] + 1)
         c = np.zeros(len(todos), dtype=np.int64)
         c[(seg - seg[0]).astype(np.int64)] = cuentas
-        perdidas = _perdidas_por_segundo(c, fs_i)
+        perdidas = _perdidas_por_segundo(c, fs)
         # Slots: one per line, plus the lost ones before each line.
         extra = np.zeros(b - a, dtype=np.int64)
         ev = _evidencia([(x[a:b], q) for x, q in series], b - a) if series else np.zeros(b - a)
@@ -201,7 +237,7 @@ def tiempos(segundos, contador, fs, series=()):
                     break
                 if all(abs(int(j) - x) > 2 for x in sitios):
                     sitios.append(int(j))
-            if not sitios and faltan == 1 and lineas == fs_i - 1 and series:
+            if not sitios and faltan == 1 and lineas >= np.floor(fs) - 1 and series:
                 # No step anywhere: a second one line short because the grid
                 # slipped past the clock's edge; nothing is lost.
                 continue

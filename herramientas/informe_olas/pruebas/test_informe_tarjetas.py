@@ -395,6 +395,35 @@ class FallosDelSensor(unittest.TestCase):
 
 
 @unittest.skipUnless(SIM, "OLAS_SIM not set")
+class RitmoLento(unittest.TestCase):
+    """A sensor giving 1.28 samples a second, as a moored buoy's record
+    replayed: one or two lines in each stamped second."""
+
+    def test_una_hora_a_1_28_hz(self):
+        import netCDF4
+        tmp = tempfile.mkdtemp(prefix="informe_lento_")
+        try:
+            sim = os.path.join(tmp, "sim")
+            simular(sim, "1h", "--sensor-rate", "1.28")
+            filas, _, _ = informe(os.path.join(sim, "card.img"), os.path.join(tmp, "r"))
+            llenos = completos(filas)
+            self.assertEqual(len(llenos), 2)
+            v = mar_verdad.verdad()
+            for f in llenos:
+                self.assertLess(abs(float(f["hm0_m"]) / 1.5 - 1), 0.08, f)
+                self.assertLess(abs(1 / float(f["tp_s"]) - 1 / 8.0), 1 / 102.4, f)
+                self.assertLess(dif(float(f["dir_mean_deg"]), v["dir"]), 6.0, f)
+                self.assertEqual(f["qc_flag"], "1", f)
+            with netCDF4.Dataset(os.path.join(tmp, "r", "olas.nc")) as nc:
+                for k, f in enumerate(filas):
+                    if f in llenos:
+                        self.assertEqual(nc["samples_missing"][k], 0)
+                        self.assertEqual(nc["samples_expected"][k], 1536)
+        finally:
+            shutil.rmtree(tmp, ignore_errors=True)
+
+
+@unittest.skipUnless(SIM, "OLAS_SIM not set")
 class DosTarjetas(unittest.TestCase):
     """Two deployments of one buoy: the second card was started ten minutes
     before the first one ended."""

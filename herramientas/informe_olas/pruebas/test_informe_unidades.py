@@ -187,6 +187,22 @@ class BaseDeTiempo(unittest.TestCase):
         # One slot of the clock's time in every 1 / (10 Hz x 300 ppm) s has no sample.
         self.assertAlmostEqual(sum(h[2] for h in huecos), 32, delta=3)
 
+    def test_un_ritmo_que_no_es_entero(self):
+        # 1.28 Hz: one or two lines a second. The rate is the lines per
+        # second, no loss is made up from the uneven counts, and each sample
+        # stays within half a period of its time; one lost line is found.
+        t = 1.8e9 + 0.21 + np.arange(4000) / 1.28
+        fs = tiempo.frecuencia_muestreo(_segundos(t))
+        self.assertEqual(fs, 1.28)
+        tt, huecos = tiempo.tiempos(_segundos(t), np.arange(4000) % 9, fs, self.movimiento(t))
+        self.assertEqual(huecos, [])
+        self.assertLess(np.max(np.abs(tt - t)), 0.5 / 1.28)
+        keep = np.setdiff1d(np.arange(4000), [1500])
+        tt, huecos = tiempo.tiempos(_segundos(t[keep]), np.arange(3999) % 9, fs, tuple(
+            (x[keep], q) for x, q in self.movimiento(t)))
+        self.assertEqual(sum(h[2] for h in huecos), 1)
+        self.assertLess(np.max(np.abs(tt - t[keep])), 1.0 / 1.28 + 0.5 / 1.28)
+
     def test_un_corte_largo_y_un_reloj_puesto_en_hora(self):
         t, c = self.serie()
         t2 = t.copy()
