@@ -121,6 +121,12 @@ def main(argv=None):
         print("informe: %s%s" % (e.strerror or e, ": " + e.filename if getattr(e, "filename", None) else ""),
               file=sys.stderr)
         return 1
+    except Exception as e:  # noqa: BLE001 - a fault of this tool, said in one line
+        if os.environ.get("INFORME_TRAZA"):
+            raise
+        print("informe: internal error, nothing written to trust (%s: %s); INFORME_TRAZA=1 shows where"
+              % (type(e).__name__, e), file=sys.stderr)
+        return 2
 
 
 def _informe(a, argv):
