@@ -1,8 +1,8 @@
 """The samples' time base.
 
 A raw line carries the buoy's clock to the second (the stamp) and the
-sample's place in its wave. The sensor samples at a steady rate; the rate is
-found from the data (the commonest number of lines stamped with one second).
+sample's place in its wave. The sensor samples at a steady rate, which is
+found from the data (frecuencia_muestreo).
 
 Each second's stamp anchors that second's lines: a line stamped S was built
 within the buoy's second [S, S + 1), so the samples of a stretch of seconds
@@ -21,9 +21,12 @@ before them: only a shortfall that is still there SOSTENIDO_S seconds later
 is a loss. Where in its second a lost sample was is found from the motion
 itself: the heave and the velocities are smooth at the sampling rate, and a
 missing sample leaves a step twice the neighbouring ones between the two
-lines around it. A second one line short whose series shows no such step is
-the grid's phase slipping past the clock's second (the two clocks differ by
-some parts per million), not a loss.
+lines around it (searched for a few seconds around the short second: a line
+is stamped when it is built, and the one before a lost frame is built late).
+A step that plain is a loss even where the counts do not show one (a clock
+stepped at that moment hides it from them). A second one line short whose
+series shows no such step is the grid's phase slipping past the clock's
+second (the two clocks differ by some parts per million), not a loss.
 
 The stamps are the buoy's clock: the times here are as good as that clock
 (set from GPS when a fix comes), and within a sampling period of it.
@@ -34,10 +37,10 @@ import numpy as np
 SALTO_S = 5          # no line for this long, or a stamp going back, starts a new stretch
 SOSTENIDO_S = 6      # a shortfall of lines still there this long after is a loss
 CERCA_S = 3          # ...found within this many seconds of the short second
-VENTANA_S = 10       # the phase is fitted in chunks of this many seconds...
-VECINOS = 3          # ...taking the median over this many chunks each side
+EVIDENCIA = 3.0      # a misfit this many times the other hypothesis' (or the record's roughness) marks it...
 EVIDENTE = 12.0      # ...and this many times, a missing sample whatever the line counts say
-EVIDENCIA = 3.0      # a misfit this many times the other hypothesis' (and the resolution) marks a missing sample
+VENTANA_S = 10       # the phase is fitted in chunks of this many seconds...
+VECINOS = 3          # ...over this many chunks each side
 
 
 def frecuencia_muestreo(segundos):
@@ -145,10 +148,11 @@ def _evidencia(series, n):
 def _fase(off, fs):
     """The grid's phase at every line of a stretch. off = stamp - slot/fs; a
     line lies in its stamped second when the phase is in [off, off + 1).
-    For each chunk of VENTANA_S seconds, the phase that puts the most lines
-    of it and its VECINOS neighbours each side inside their seconds (the
-    middle of a sampling period: the grid's place within its period is all
-    that the stamps cannot tell)."""
+    For each chunk of VENTANA_S seconds, the middle of the range of phases
+    that put the most lines of it and its VECINOS neighbours each side
+    inside their seconds (at a whole rate that range is one sampling period
+    wide: where the grid sits within it, the stamps cannot tell); the phase
+    of the chunk before is kept while it does as well."""
     W = max(int(round(VENTANA_S * fs)), 1)
     n = len(off)
     nb = -(-n // W)
@@ -178,8 +182,8 @@ def tiempos(segundos, contador, fs, series=()):
     """Each line's time (POSIX seconds, NaN without a clock) and the gaps
     found: list of (time of the last sample before, time of the first after,
     samples missing). series: the lines' heave and velocities as (array,
-    resolution) pairs (NaN allowed), which tell where in its second a lost sample was; so does the
-    wave counter where it skips numbers."""
+    resolution) pairs (NaN allowed), which tell where a lost sample was; so
+    does the wave counter where it skips numbers."""
     s = np.asarray(segundos, dtype=float)
     contador = np.asarray(contador, dtype=np.int64)
     n = len(s)
