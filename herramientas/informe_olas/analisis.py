@@ -32,7 +32,7 @@ class Intervalo:
         self.qc = {}
         self.espectro = None    # (f, S, a1, b1)
         self.traza = None       # (t, heave) of the interval, for the plot
-        self.reparacion = None  # the interval's repaired series and their counts (qc.reparar)
+        self.reparacion = None  # counts of the interval's samples: expected, missing, repaired (qc.CONTADORES)
 
 
 def longitud_intervalo(minutos_inicio):
