@@ -256,9 +256,20 @@ class TarjetaMaltratada(unittest.TestCase):
         fuera = [f for f in fallos if "card out or buoy off" in f]
         # The two cuts at 15:10:00 and 15:11:30, the cut during a card write
         # at 15:40:00; the card out from 16:00:00 to 16:05:00.
-        self.assertEqual([f[11:16] for f in reinicios], ["15:10", "15:11", "15:39"])
+        import datetime
+        desde_hasta = lambda f: [datetime.datetime.strptime(x, "%Y-%m-%dT%H:%M:%SZ")
+                                 for x in f.split(" ")[0].split("/")]
+        cortes = ["2026-12-07 15:10:00", "2026-12-07 15:11:30", "2026-12-07 15:40:00"]
+        self.assertEqual(len(reinicios), 3, fallos)
+        for f, corte in zip(reinicios, cortes):
+            a, b = desde_hasta(f)
+            c = datetime.datetime.strptime(corte, "%Y-%m-%d %H:%M:%S")
+            self.assertTrue(a - datetime.timedelta(seconds=1) <= c <= b, (f, corte))
+            self.assertLess((b - a).total_seconds(), 10, f)
         self.assertEqual(len(fuera), 1)
-        self.assertRegex(fuera[0], r"^2026-12-07T15:59:5\dZ/2026-12-07T16:0[45]:\d\dZ card out")
+        a, b = desde_hasta(fuera[0])
+        self.assertEqual(a.strftime("%H:%M"), "15:59")
+        self.assertIn(b.strftime("%H:%M"), ("16:04", "16:05"))
         with open(os.path.join(self.tmp, "r", "informe.html"), encoding="utf-8") as h:
             pagina = h.read()
         self.assertIn("Faults on the card", pagina)
