@@ -9,7 +9,7 @@ Each fault is a dict: 'tipo' (the kind, in words), 'inicio' and 'fin'
 import datetime
 
 UTC = datetime.timezone.utc
-HUECO_MINIMO_S = 1.0     # a gap this long or longer is listed on its own
+HUECO_MINIMO_S = 1.0     # a gap this long or longer, of more samples than a repair fills, is listed on its own
 REINICIO_MAXIMO_S = 60.0  # a restart leaves a gap this short at most (the buoy boots in seconds)
 
 
@@ -18,14 +18,14 @@ def _fecha(t):
 
 
 def del_dia(d, ficheros):
-    """The faults one day's samples show: each gap of a second or more, and
-    the day's single lost samples summed up."""
+    """The faults one day's samples show: each gap of a second or more that
+    a repair cannot fill, and the day's other lost samples summed up."""
     faltas = []
     sueltas = lugares = 0
     nuevas = sorted((t, n) for n, t in d.primeras.items())
     primera = nuevas[0][0] if nuevas else None
     for t0, t1, n in d.huecos:
-        if (t1 - t0) < HUECO_MINIMO_S:
+        if (t1 - t0) < HUECO_MINIMO_S or n <= _reparable():
             sueltas += n
             lugares += 1
             continue

@@ -433,6 +433,28 @@ class RitmoLento(unittest.TestCase):
         finally:
             shutil.rmtree(tmp, ignore_errors=True)
 
+    def test_mar_de_fondo_ancho_como_los_registros_reales(self):
+        # A long swell spread wide, with drift and a few lost frames, at the
+        # rate of a moored buoy's record: the complete intervals keep a good
+        # aggregate flag, and a lost sample here and there is no fault of
+        # its own in the card's table.
+        import netCDF4
+        tmp = tempfile.mkdtemp(prefix="informe_fondo_")
+        try:
+            sim = os.path.join(tmp, "sim")
+            simular(sim, "2h", "--sensor-rate", "1.28", "--sensor-drop", "0.002",
+                    "--sea", "hs=2.5,tp=14,dir=280,spread=40,gamma=1,seed=5,drift=0.2,0.1")
+            filas, _, _ = informe(os.path.join(sim, "card.img"), os.path.join(tmp, "r"))
+            llenos = [f for f in filas if f["waves"] and int(f["samples"]) > 1400]
+            self.assertGreaterEqual(len(llenos), 5)
+            buenos = [f for f in llenos if f["qc_flag"] == "1"]
+            self.assertGreaterEqual(len(buenos), 0.8 * len(llenos), llenos)
+            with netCDF4.Dataset(os.path.join(tmp, "r", "olas.nc")) as nc:
+                fallos = nc.card_faults.split(" | ")
+            self.assertFalse([f for f in fallos if "gap in the samples" in f], fallos)
+        finally:
+            shutil.rmtree(tmp, ignore_errors=True)
+
 
 @unittest.skipUnless(SIM, "OLAS_SIM not set")
 class DosTarjetas(unittest.TestCase):
