@@ -96,7 +96,7 @@ NOMBRE_QARTOD = {
     "segment_shift": "Time Series Segment Shift Test",
     "flat_line": "Time Series Flat Line Test",
     "low_frequency": "Time Series Low-Frequency Energy Test",
-    "percent_good": "Time Series Percent Good Test",
+    "percent_good": "Percent Points Good (the check for M % good data)",
     "bulk_range": "Bulk Wave Parameters Max/Min/Acceptable Range Test",
     "fw_quality": "Sensor status (the buoy's heading and alignment percentages)",
     COMPARACION: "Zero-crossing against spectral values (buoy's H1/3 over Hm0, mean directions)",
