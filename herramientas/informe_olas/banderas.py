@@ -101,7 +101,8 @@ def _linea(f):
         if f.get("fin") is not None:
             cuando += "/" + f["fin"].strftime("%Y-%m-%dT%H:%M:%SZ")
         cuando += " "
-    return cuando + f["tipo"] + (": " + f["detalle"] if f.get("detalle") else "")
+    donde = " [%s]" % f["donde"] if f.get("donde") else ""
+    return cuando + f["tipo"] + donde + (": " + f["detalle"] if f.get("detalle") else "")
 
 
 def muestras(nc, m, desde):

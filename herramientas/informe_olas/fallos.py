@@ -82,6 +82,10 @@ def ordenar(faltas, informes, solapes, desde=None, hasta=None):
             todas.append(dict(tipo="torn line", inicio=None, fin=None, muestras=None, donde=inf.ruta,
                               detalle="last line %d has no line end (power or card lost during a write)"
                                       % inf.lineas))
+        if inf.ceros and not inf.vacio:
+            todas.append(dict(tipo="torn write", inicio=None, fin=None, muestras=None, donde=inf.ruta,
+                              detalle="%d zero bytes past the last line (the file's size reached the card, "
+                                      "its data did not)" % inf.ceros))
         otros = [p for p in inf.problemas() if not p.startswith("torn last line")]
         for p in otros:
             todas.append(dict(tipo="file problem", inicio=None, fin=None, muestras=None, donde=inf.ruta, detalle=p))

@@ -41,6 +41,7 @@ class Informe:
         self.malas = []          # (line number from 1, reason)
         self.cortada = False     # the last line has no CR LF
         self.basura = 0          # bytes at the end that are not the start of any line
+        self.ceros = 0           # zero bytes past the data (the size was written, the data not)
         self.otro_tipo = False   # no line of this kind at all
         self.vacio = False
         self.sin_reloj = 0       # samples written before the clock was set
@@ -96,6 +97,7 @@ def _lineas(datos, informe):
         yield i, p
     informe.lineas = len(partes)
     resto = ultima.rstrip(b"\x00")
+    informe.ceros = len(ultima) - len(resto)
     if resto and _CARACTERES.issuperset(resto) and len(resto) < _LARGO_MAXIMO:
         # Bytes after the last line end that could begin a line of the
         # buoy: the start of a line that was never finished.

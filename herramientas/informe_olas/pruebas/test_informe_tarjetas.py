@@ -306,6 +306,11 @@ class TarjetaMaltratada(unittest.TestCase):
         self.assertIn("261208/0000.res: empty file", err)
         self.assertIn("261209: empty day folder", err)
         self.assertNotIn(ceros, err)
+        # The zeros are a write the card lost: the fault table says so.
+        import netCDF4
+        with netCDF4.Dataset(os.path.join(self.tmp, "r2", "olas.nc")) as nc:
+            self.assertRegex(nc.card_faults, r"torn write \[%s\]: 512 zero bytes past the last line" % ceros)
+            self.assertIn("torn line", nc.card_faults)
         self.assertEqual(len(olas), len(self.olas))
         self.assertEqual([f["h13_m"] for f in filas if f["waves"]], [f["h13_m"] for f in self.filas if f["waves"]])
 
