@@ -237,7 +237,8 @@ def analizar_intervalo(it, m, fs):
     if lineas is not None and "calidad_heave" in m:
         # Each line's own flag: fail where its value was found bad (and
         # replaced in the analysis), pass where it was used as written.
-        m["calidad_heave"][lineas] = np.where(rep["malo_heave"][k], qc.FALLA, qc.PASA)
+        m["calidad_heave"][lineas] = np.where(rep["malo_heave"][k], qc.FALLA,
+                                              np.where(rep["lejos_media"][k], qc.SOSPECHOSO, qc.PASA))
         m["calidad_velocidad"][lineas] = np.where(rep["malo_vel"][k], qc.FALLA, qc.PASA)
     con_heave = np.isfinite(h)
     presente = con_heave & np.isfinite(vn) & np.isfinite(ve)

@@ -123,6 +123,8 @@ def muestras(nc, m, desde):
                                        "acceleration, mean and standard deviation; for the velocities also the "
                                        "value the buoy could not write)" % texto,
                              comment="4: found bad, and interpolated in the analysis where at most %d in a row; "
-                                     "1: used as written; 2: outside the analysed intervals" % qc.REPARABLE,
+                                     "3: a heave far outside its interval's spread, kept (it may be a real "
+                                     "crest); 1: used as written; 2: outside the analysed intervals"
+                                     % qc.REPARABLE,
                              **BANDERAS))
         nc[nombre][desde:desde + k] = m[clave][ok]

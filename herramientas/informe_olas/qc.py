@@ -8,9 +8,10 @@ them.
 
 Short faults are repaired first, as the manual does: a bad point (a value
 the buoy could not write, a spike, an acceleration no wave gives, a value
-far outside the interval's spread) or a lost sample, in a run of at most
-REPARABLE samples, is interpolated from the good samples around it, counted,
-and costs the interval's share of good samples. The heave is judged apart
+out of range) or a lost sample, in a run of at most REPARABLE samples, is
+interpolated from the good samples around it, counted, and costs the
+interval's share of good samples. A heave far outside the interval's spread
+is counted and flagged, not replaced: it may be a real crest. The heave is judged apart
 from the velocities: a bad velocity costs the heave nothing, so the heave's
 spectrum, Hm0 and the periods keep every segment; only the directions need
 all three.
@@ -185,7 +186,9 @@ def reparar(heave, vn, ve, fs):
         mu, sd = np.mean(heave[bueno_h]), np.std(heave[bueno_h])
         with np.errstate(invalid="ignore"):
             lejos = np.abs(heave - mu) > MEDIA_SIGMAS * max(sd, 0.01)
-    malo_h = faltaba | fuera_h | pico_h | acel | lejos
+    # A heave far out in the interval's spread is flagged but kept: it may be
+    # the crest of a rare high wave, which a repair would take away.
+    malo_h = faltaba | fuera_h | pico_h | acel
     malo_v = faltaba | vel_mala | fuera_v | pico_v
     maximo = max(1, min(REPARABLE, int(REPARABLE_S * fs)))
     h, rep_h = _interpolar(heave, malo_h, maximo)
@@ -201,7 +204,7 @@ def reparar(heave, vn, ve, fs):
         reparada_heave=rep_h, reparada_vel=rep_v, malo_heave=malo_h & ~faltaba, malo_vel=malo_v & ~faltaba,
         esperadas=n, faltan=int(np.sum(faltaba)), reparadas_heave=int(np.sum(rep_h)),
         reparadas_velocidad=int(np.sum(rep_v)),
-        buenas=int(np.sum(~malo_h & ~malo_v)),
+        buenas=int(np.sum(~malo_h & ~malo_v & ~lejos)),
         sin_reparar=int(np.sum(~np.isfinite(h))),
     )
 

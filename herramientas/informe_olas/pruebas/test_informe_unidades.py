@@ -354,6 +354,17 @@ class Calidad(unittest.TestCase):
         self.assertEqual(it.esp["segmentos"], 22)
         self.assertEqual((it.qc["gap"], it.qc["spike"], it.qc["percent_good"], it.qc["qc_flag"]),
                          (qc.PASA, qc.PASA, qc.PASA, qc.PASA), it.qc)
+        # A rare high crest, smooth as a wave is, more than 5 standard
+        # deviations up: counted by the mean and standard deviation test,
+        # kept as it was.
+        z2 = z.copy()
+        tiempo_s = np.arange(len(z)) / 10.0
+        z2 -= 1.6 * np.exp(-0.5 * ((tiempo_s - 600.0) / 1.2) ** 2)   # heave is positive down
+        it = self.intervalo(z2, vn, ve)
+        self.assertGreater(np.sum(np.abs(z2 - np.mean(z2)) > 5 * np.std(z2)), 0)
+        self.assertEqual(it.reparacion["reparadas_heave"], 0)
+        np.testing.assert_array_equal(it.traza[1], z2)
+        self.assertEqual(it.qc["mean_std"], qc.PASA)   # a few samples of 12000
         # Five velocities in a row are too many to make up: only the
         # direction loses the segments that hold them.
         vn2 = vn.copy()
