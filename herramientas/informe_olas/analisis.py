@@ -23,8 +23,11 @@ def heave_metros(heave_cm):
 
 
 # One interval's spectrum: frequencies, heave variance density (m^2/Hz), the
-# directional moments and check factor per frequency, degrees of freedom.
-Espectro = namedtuple("Espectro", "f S a1 b1 a2 b2 k gl")
+# directional moments and check factor per frequency, and the degrees of
+# freedom of the heave spectrum (gl) and of the cross-spectra the moments come
+# from (gl_dir): the heave uses every segment whose heave is complete, the
+# moments only those whose velocities are complete too.
+Espectro = namedtuple("Espectro", "f S a1 b1 a2 b2 k gl gl_dir")
 
 
 class Intervalo:
@@ -37,6 +40,7 @@ class Intervalo:
         self.qc = {}
         self.espectro = None    # Espectro
         self.traza = None       # (t, heave) of the interval, for the plot
+        self.reparacion = None  # counts of the interval's samples: expected, missing, repaired (qc.CONTADORES)
 
 
 def longitud_intervalo(minutos_inicio):
@@ -79,12 +83,15 @@ class Dia:
         self.huecos = []
         self.intervalos = []
         self.fs = None
+        self.solapes = []       # (earlier card, later card, first, last second, samples left out)
+        self.primeras = {}      # raw file -> POSIX second of its first stamped line
 
 
 def leer_dia(nombre, ficheros, informes):
     """Reads one day's files; every problem goes to informes (list of Informe)."""
     d = Dia(nombre)
     partes = []
+    por_tarjeta = {}
     for f in ficheros:
         try:
             datos = f.leer()
@@ -97,24 +104,68 @@ def leer_dia(nombre, ficheros, informes):
             r, inf = registros.leer_raw(datos, f.ruta)
             if inf.buenas:
                 partes.append(r)
+                por_tarjeta.setdefault(f.etiqueta, []).append(r)
+                con = r["segundo"][np.isfinite(r["segundo"])]
+                if len(con):
+                    d.primeras[f.nombre] = float(con[0])
         elif f.tipo == "wav":
             o, inf = registros.leer_wav(datos, f.ruta)
+            for x in o:
+                x["tarjeta"] = f.etiqueta
             d.olas.extend(o)
         else:
             o, inf = registros.leer_res(datos, f.ruta)
             d.res.extend(o)
         informes.append(inf)
+    if len(por_tarjeta) > 1:
+        partes = _sin_solapes(d, por_tarjeta)
     if partes:
         m = {k: np.concatenate([p[k] for p in partes]) for k in partes[0]}
         d.fs = tiempo.frecuencia_muestreo(m["segundo"])
         if d.fs:
-            t, d.huecos = tiempo.tiempos(m["segundo"], m["contador"], d.fs)
+            # Where a sample is missing within its second is told by the
+            # motion: heave in centimetres, velocities to 0.1 mm/s.
+            series = ((m["heave_cm"], 1.0), (m["vn"], 1e-4), (m["ve"], 1e-4))
+            t, d.huecos = tiempo.tiempos(m["segundo"], m["contador"], d.fs, series)
             m["t"] = t
             orden = np.argsort(t, kind="stable")
             m = {k: v[orden] for k, v in m.items()}
             m["heave_m"] = heave_metros(m["heave_cm"])
+            # Lines outside every analysed interval stay not evaluated.
+            m["calidad_heave"] = np.full(len(t), qc.NO_EVALUADO, dtype=np.int8)
+            m["calidad_velocidad"] = np.full(len(t), qc.NO_EVALUADO, dtype=np.int8)
             d.muestras = m
     return d
+
+
+def _sin_solapes(d, por_tarjeta):
+    """Samples of one day from several cards: a card's samples within the
+    seconds an earlier card already covers are left out (the same seconds
+    twice, a copy given along with its card), and the overlap is noted."""
+    def tramo(ps):
+        s = np.concatenate([p["segundo"] for p in ps])
+        s = s[np.isfinite(s)]
+        return (float(s.min()), float(s.max())) if len(s) else (np.inf, -np.inf)
+    orden = sorted(por_tarjeta, key=lambda k: tramo(por_tarjeta[k])[0])
+    cubiertos = []
+    partes = []
+    for k in orden:
+        a, b = tramo(por_tarjeta[k])
+        for anterior, (a0, b0) in cubiertos:
+            if a <= b0 and a0 <= b:
+                fuera = 0
+                for i, p in enumerate(por_tarjeta[k]):
+                    dentro = (p["segundo"] >= a0) & (p["segundo"] <= b0)
+                    fuera += int(np.sum(dentro))
+                    por_tarjeta[k][i] = {c: v[~dentro] for c, v in p.items()}
+                if fuera:
+                    d.solapes.append((anterior, k, max(a, a0), min(b, b0), fuera))
+                # Waves carry their minute only.
+                d.olas = [o for o in d.olas if o.get("tarjeta") != k
+                          or not a0 - 60.0 < o["tiempo"].timestamp() <= b0]
+        cubiertos.append((k, (a, b)))
+        partes += [p for p in por_tarjeta[k] if len(p["segundo"])]
+    return partes
 
 
 def construir_intervalos(d, nombres_raw):
@@ -174,6 +225,7 @@ def analizar_intervalo(it, m, fs):
     h = np.full(n, np.nan)
     vn = np.full(n, np.nan)
     ve = np.full(n, np.nan)
+    lineas = k = None
     if b > a:
         k = np.round((tt[ok] - t0) * fs).astype(np.int64)
         dentro = (k >= 0) & (k < n)
@@ -182,29 +234,53 @@ def analizar_intervalo(it, m, fs):
         for dst, src in ((h, "heave_m"), (vn, "vn"), (ve, "ve")):
             dst[k] = m[src][a:b][ok][dentro][primero]
         it.muestras = int(np.sum(dentro))
-    presente = np.isfinite(h) & np.isfinite(vn) & np.isfinite(ve)
-    f, P, nseg = espectro.welch([h, vn, ve], presente, fs)
-    e = {"segmentos": nseg}
+        lineas = a + np.nonzero(ok)[0][dentro][primero]
+    # Short faults are repaired, not discarded: isolated bad points and
+    # lost samples, a few at most, are interpolated (and counted); the heave
+    # is judged apart from the velocities, so a bad velocity costs the
+    # heave nothing.
+    rep = qc.reparar(h, vn, ve, fs)
+    h, vn, ve = rep["heave"], rep["vn"], rep["ve"]
+    it.reparacion = {c: rep[c] for c in qc.CONTADORES}
+    if lineas is not None and "calidad_heave" in m:
+        # Each line's own flag: fail where its value was found bad (and
+        # replaced in the analysis), pass where it was used as written.
+        m["calidad_heave"][lineas] = np.where(rep["malo_heave"][k], qc.FALLA,
+                                              np.where(rep["lejos_media"][k], qc.SOSPECHOSO, qc.PASA))
+        m["calidad_velocidad"][lineas] = np.where(rep["malo_vel"][k], qc.FALLA, qc.PASA)
+    con_heave = np.isfinite(h)
+    presente = con_heave & np.isfinite(vn) & np.isfinite(ve)
+    f, Ph, nseg = espectro.welch([h], con_heave, fs)
+    _, P, nseg_dir = espectro.welch([h, vn, ve], presente, fs)
+    e = {"segmentos": nseg, "segmentos_direccion": nseg_dir}
     if nseg:
-        S = P[0, 0].real
+        S = Ph[0, 0].real
         p = espectro.parametros(f, S)
-        a1, b1, dd = espectro.direcciones(f, P, ip=p["ip"])
         e.update(p)
+        if nseg_dir:
+            a1, b1, dd = espectro.direcciones(f, P, ip=p["ip"])
+        else:
+            a1 = b1 = np.full(len(f), np.nan)
+            dd = dict(dir_mean=np.nan, dir_peak=np.nan, spread=np.nan, spread_peak=np.nan)
         e.update(dd)
-        _, _, a2, b2, k = espectro.momentos(f, P)
+        # The second-order moments and the check factor from the same
+        # cross-spectra as a1, b1 (the segments with all three series).
+        _, _, a2, b2, kc = espectro.momentos(f, P)
         e.update(espectro.segundo_orden(f, S, a2, b2, e["dir_mean"]))
-        e["gl"] = espectro.grados_de_libertad_de(presente, fs)
-        it.espectro = Espectro(f, S, a1, b1, a2, b2, k, e["gl"])
+        e["gl"] = espectro.grados_de_libertad_de(con_heave, fs)
+        e["gl_direccion"] = espectro.grados_de_libertad_de(presente, fs)
+        it.espectro = Espectro(f, S, a1, b1, a2, b2, kc, e["gl"], e["gl_direccion"])
     else:
         e.update(hm0=np.nan, tp=np.nan, tm01=np.nan, tm02=np.nan, fp=np.nan, dir_mean=np.nan,
                  dir_peak=np.nan, spread=np.nan, spread_peak=np.nan, a2=np.nan, b2=np.nan,
-                 dir_principal=np.nan, spread2=np.nan, gl=0.0)
+                 dir_principal=np.nan, spread2=np.nan, gl=0.0, gl_direccion=0.0)
     if it.fw is not None and it.fw["olas"] > 0 and e["hm0"] > 0:
         e["h13_over_hm0"] = (it.fw["h13_cm"] / 100.0) / e["hm0"]
     else:
         e["h13_over_hm0"] = np.nan
     it.esp = e
-    it.qc = qc.evaluar(h, vn, ve, presente, fs, nseg, it.fw, e)
+    it.qc = qc.evaluar(rep, fs, it.fw, e, it.espectro)
+    del rep
     it.traza = (t0 + np.arange(n) / fs, h)
     return it
 

@@ -248,7 +248,65 @@ def _grafico_frecuencia_tiempo(plt, ints):
     return fig
 
 
-def escribir(ruta, ints, olas, informes, ejemplo, titulo, direccional=None):
+_COLOR = {3: "#f0c000", 4: "#d62728", 9: "#7f7f7f"}
+
+
+def _marcar_banderas(ax, ints):
+    """Shades the intervals whose aggregate flag is not pass (suspect
+    yellow, fail red, missing grey) on a time axis."""
+    for i in ints:
+        c = i.qc.get("qc_flag")
+        if c in _COLOR:
+            ax.axvspan(i.inicio.replace(tzinfo=None), i.fin.replace(tzinfo=None), color=_COLOR[c], alpha=0.18, lw=0)
+
+
+def _tabla_banderas(ints):
+    """The intervals not passing, with the tests that flagged them."""
+    malos = [i for i in ints if i.qc.get("qc_flag") not in (qc.PASA, None)]
+    partes = ["<h3>Flagged intervals</h3><p>%d of %d intervals did not pass (shaded on the plots: suspect "
+              "yellow, fail red). The zero-crossing agreement compares the buoy's own H1/3 and mean direction "
+              "with the spectral ones; a disagreement is a property of the sea (a long swell under a spread "
+              "sea gives one), so it is reported but never flags the interval.</p>" % (len(malos), len(ints))]
+    if malos:
+        partes.append("<table><tr><th>start (UTC)</th><th>end (UTC)</th><th>flag</th><th>tests not passing</th>"
+                      "<th>missing</th><th>repaired</th><th>zero-crossing agreement</th></tr>")
+        nombres = {1: "pass", 2: "not evaluated", 3: "suspect", 4: "fail", 9: "missing"}
+        for i in malos[:500]:
+            tests = ", ".join("%s (%s)" % (qc.NOMBRE_QARTOD[k], nombres[i.qc[k]]) for k in qc.AGREGADOS
+                              if i.qc.get(k) in (3, 4, 9))
+            r = i.reparacion or {}
+            partes.append("<tr><td>%s</td><td>%s</td><td>%s</td><td style='text-align:left'>%s</td><td>%d</td>"
+                          "<td>%d</td><td>%s</td></tr>"
+                          % (i.inicio.strftime("%Y-%m-%d %H:%M:%S"), i.fin.strftime("%Y-%m-%d %H:%M:%S"),
+                             nombres.get(i.qc.get("qc_flag"), "?"), html.escape(tests), r.get("faltan", 0),
+                             r.get("reparadas_heave", 0) + r.get("reparadas_velocidad", 0),
+                             nombres.get(i.qc.get(qc.COMPARACION), "?")))
+        partes.append("</table>")
+    return "".join(partes)
+
+
+def _tabla_fallos(faltas):
+    """What went wrong on the card: gaps, restarts, the card out, torn lines."""
+    partes = ["<h3>Faults on the card</h3>"]
+    if not faltas:
+        partes.append("<p>None found.</p>")
+        return "".join(partes)
+    partes.append("<table><tr><th>from (UTC)</th><th>to (UTC)</th><th>what</th><th>samples missing</th>"
+                  "<th>where</th><th>detail</th></tr>")
+    for f in faltas[:1000]:
+        h = lambda t: t.strftime("%Y-%m-%d %H:%M:%S") if t is not None else ""
+        partes.append("<tr><td>%s</td><td>%s</td><td style='text-align:left'>%s</td><td>%s</td>"
+                      "<td style='text-align:left'>%s</td><td style='text-align:left'>%s</td></tr>"
+                      % (h(f.get("inicio")), h(f.get("fin")), html.escape(f["tipo"]),
+                         "" if f.get("muestras") is None else f["muestras"], html.escape(f.get("donde") or ""),
+                         html.escape(f.get("detalle") or "")))
+    if len(faltas) > 1000:
+        partes.append("<tr><td colspan=6>... and %d more</td></tr>" % (len(faltas) - 1000))
+    partes.append("</table>")
+    return "".join(partes)
+
+
+def escribir(ruta, ints, olas, informes, ejemplo, titulo, direccional=None, faltas=()):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
@@ -293,6 +351,7 @@ def escribir(ruta, ints, olas, informes, ejemplo, titulo, direccional=None):
         _leyenda_fuera(ax)
         ax.set_title("Heights")
         _eje_fechas(ax)
+        _marcar_banderas(ax, ints)
         partes.append(_png(fig))
 
         fig, ax = plt.subplots(figsize=(5, 5))
@@ -314,6 +373,7 @@ def escribir(ruta, ints, olas, informes, ejemplo, titulo, direccional=None):
         _leyenda_fuera(ax)
         ax.set_title("Periods")
         _eje_fechas(ax)
+        _marcar_banderas(ax, ints)
         partes.append(_png(fig))
 
         fig, (ax, ax2) = plt.subplots(2, 1, figsize=(11, 5.5), sharex=True)
@@ -335,6 +395,8 @@ def escribir(ruta, ints, olas, informes, ejemplo, titulo, direccional=None):
         ax2.set_ylim(bottom=0)
         _leyenda_fuera(ax2)
         _eje_fechas(ax2)
+        _marcar_banderas(ax, ints)
+        _marcar_banderas(ax2, ints)
         partes.append(_png(fig))
 
     if olas:
@@ -349,10 +411,12 @@ def escribir(ruta, ints, olas, informes, ejemplo, titulo, direccional=None):
                   "Intervals: %d.</p><table><tr><th>test</th>" % len(ints))
     codigos = (1, 2, 3, 4, 9)
     partes.append("".join("<th>%d</th>" % c for c in codigos) + "</tr>")
-    for n in ("qc_flag",) + qc.NOMBRES:
+    for n in ("qc_flag",) + tuple(qc.NOMBRES):
         cuenta = [sum(1 for i in ints if i.qc.get(n) == c) for c in codigos]
         partes.append("<tr><td style='text-align:left'>%s</td>%s</tr>" % (n, "".join("<td>%d</td>" % c for c in cuenta)))
     partes.append("</table>")
+    partes.append(_tabla_banderas(ints))
+    partes.append(_tabla_fallos(faltas))
     problemas = [(i.ruta, p) for i in informes for p in i.problemas()]
     partes.append("<h3>Files</h3><p>%d files read, %d with problems.</p>" % (len(informes), len({r for r, _ in problemas})))
     if problemas:

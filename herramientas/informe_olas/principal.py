@@ -1,5 +1,5 @@
-"""informe CARD --out DIR [--from T] [--to T]: from a recovered card to data
-files, spectra, checks and plots."""
+"""informe CARD [CARD ...] --out DIR [--from T] [--to T]: from recovered cards
+to data files, spectra, checks and plots."""
 
 import argparse
 import datetime
@@ -9,7 +9,7 @@ import sys
 
 import numpy as np
 
-from . import analisis, pagina, registros, salidas, tarjeta
+from . import analisis, banderas, fallos, pagina, qc, registros, salidas, tarjeta
 
 
 def _fecha(texto):
@@ -49,9 +49,60 @@ class Progreso:
             sys.stderr.write("\n")
 
 
+class ErrorEntrada(Exception):
+    """Input the report cannot be made from: one line says why."""
+
+
+def _abrir_tarjetas(rutas):
+    """Opens every card and lists its files. Returns [(name, origin, days,
+    others, empty day folders)] in the order of their first day; raises
+    ErrorEntrada for a card that holds nothing to read."""
+    tarjetas = []
+    # Each card by the end of its path, as much of it as tells them apart.
+    partes = [os.path.normpath(os.path.abspath(r)).split(os.sep) for r in rutas]
+    for k in range(1, max(len(p) for p in partes) + 1):
+        nombres = ["/".join(p[-k:]) for p in partes]
+        if len(set(nombres)) == len(nombres) or all(len(p) <= k for p in partes):
+            break
+    vistos = {}
+    for k, n in enumerate(nombres):
+        vistos[n] = vistos.get(n, 0) + 1
+        if vistos[n] > 1:
+            nombres[k] = "%s (%d)" % (n, vistos[n])   # the same card given twice
+    for ruta, nombre in zip(rutas, nombres):
+        try:
+            origen = tarjeta.abrir(ruta)
+            dias, otros, vacios = analisis.dias_de_la_tarjeta(origen)
+        except tarjeta.ErrorTarjeta as e:
+            raise ErrorEntrada(str(e)) from None
+        except OSError as e:
+            raise ErrorEntrada("cannot read %s: %s" % (ruta, e.strerror or e)) from None
+        if not dias:
+            if isinstance(origen, tarjeta.Carpeta):
+                imagenes = sorted(f.nombre for f in otros if f.dia is None and f.nombre.lower().endswith(".img"))
+                if imagenes:
+                    raise ErrorEntrada("%s holds no day folders of a card but the image %s: give %s"
+                                       % (ruta, imagenes[0], os.path.join(ruta, imagenes[0])))
+                if not otros and not vacios:
+                    raise ErrorEntrada("%s is empty: no card files in it" % ruta)
+            raise ErrorEntrada("%s holds no record file of the buoy (no YYMMDD/HHMM.raw, .wav or .res)%s"
+                               % (ruta, "; its day folders are empty" if vacios else ""))
+        if len(rutas) > 1:
+            for fs in dias.values():
+                for f in fs:
+                    f.etiqueta = nombre
+            for f in otros:
+                f.etiqueta = nombre
+        tarjetas.append((nombre, origen, dias, otros, vacios))
+    tarjetas.sort(key=lambda t: min(t[2]))
+    return tarjetas
+
+
 def main(argv=None):
     ap = argparse.ArgumentParser(prog="informe", description=__doc__)
-    ap.add_argument("card", help="card image, or a folder copied from a card")
+    ap.add_argument("card", nargs="+",
+                    help="card image, or a folder copied from a card; several cards of one buoy (successive "
+                         "deployments) make one dataset")
     ap.add_argument("--out", required=True, help="output folder")
     ap.add_argument("--from", dest="desde", type=_fecha, help="first UTC time to report")
     ap.add_argument("--to", dest="hasta", type=_fecha, help="UTC time to report up to")
@@ -70,14 +121,46 @@ def main(argv=None):
                     help="UTC time whose interval has its directional spectrum drawn (default: the interval shown "
                          "in detail)")
     a = ap.parse_args(argv)
-
     try:
-        origen = tarjeta.abrir(a.card)
-        dias, otros, vacios = analisis.dias_de_la_tarjeta(origen)
-    except tarjeta.ErrorTarjeta as e:
+        return _informe(a, argv)
+    except ErrorEntrada as e:
         print("informe: %s" % e, file=sys.stderr)
         return 1
-    os.makedirs(a.out, exist_ok=True)
+    except KeyboardInterrupt:
+        print("informe: interrupted", file=sys.stderr)
+        return 130
+    except OSError as e:
+        print("informe: %s%s" % (e.strerror or e, ": " + e.filename if getattr(e, "filename", None) else ""),
+              file=sys.stderr)
+        return 1
+    except Exception as e:  # noqa: BLE001 - a fault of this tool, said in one line
+        if os.environ.get("INFORME_TRAZA"):
+            raise
+        print("informe: internal error, nothing written to trust (%s: %s); INFORME_TRAZA=1 shows where"
+              % (type(e).__name__, e), file=sys.stderr)
+        return 2
+
+
+def _informe(a, argv):
+    if a.desde and a.hasta and a.desde >= a.hasta:
+        raise ErrorEntrada("--from %s is not before --to %s" % (a.desde.strftime("%Y-%m-%dT%H:%M:%SZ"),
+                                                                a.hasta.strftime("%Y-%m-%dT%H:%M:%SZ")))
+    if os.path.exists(a.out) and not os.path.isdir(a.out):
+        raise ErrorEntrada("--out %s is a file, not a folder" % a.out)
+    tarjetas = _abrir_tarjetas(a.card)
+    dias = {}
+    otros, vacios = [], []
+    for nombre, origen, d, o, v in tarjetas:
+        for k, fs in d.items():
+            dias.setdefault(k, []).extend(fs)
+        otros += o
+        vacios += [(nombre + ":" + x) if len(tarjetas) > 1 else x for x in v if x not in d]
+    dias = dict(sorted(dias.items()))
+    creada = not os.path.exists(a.out)
+    try:
+        os.makedirs(a.out, exist_ok=True)
+    except OSError as e:
+        raise ErrorEntrada("cannot make the output folder %s: %s" % (a.out, e.strerror or e)) from None
     if a.desde or a.hasta:
         def quiero(dia):
             try:
@@ -92,46 +175,71 @@ def main(argv=None):
         inf = registros.Informe(d, "day")
         inf.nota = "empty day folder, skipped"
         informes.append(inf)
+    ruta_nc = os.path.join(a.out, "olas.nc")
+    nombres = [t[0] for t in tarjetas]
     metadatos = dict(station=a.station, station_name=a.station_name, institution=a.institution, creator=a.creator,
                      contact=a.contact, license=a.license, project=a.project)
-    nc = salidas.NetCDF(os.path.join(a.out, "olas.nc"), os.path.basename(os.path.normpath(a.card)), a.position,
-                        metadatos)
+    nc = salidas.NetCDF(ruta_nc, ", ".join(nombres), a.position, metadatos)
     ajustes = Ajustes()
-    intervalos, olas = [], []
+    intervalos, olas, faltas, solapes = [], [], [], []
     progreso = Progreso(len(dias), sys.stderr.isatty())
-    for nombre, ficheros in dias.items():
-        progreso.paso(nombre)
-        d = analisis.leer_dia(nombre, ficheros, informes)
-        if d.muestras is None and not d.res and not d.olas:
-            continue
-        L = analisis.construir_intervalos(d, [f.nombre for f in ficheros if f.tipo == "raw"])
-        ajustes.dia(d, L, ficheros)
-        m = d.muestras
-        for it in d.intervalos:
-            if analisis.dentro_de(it, a.desde, a.hasta):
-                intervalos.append(analisis.analizar_intervalo(it, m, d.fs or 10.0))
-        if m is not None and (a.desde or a.hasta):
-            t = m["t"]
-            ok = np.ones(len(t), dtype=bool)
-            if a.desde:
-                ok &= t >= a.desde.timestamp()
-            if a.hasta:
-                ok &= t < a.hasta.timestamp()
-            m = {k: v[ok] for k, v in m.items()}
-        for o in d.olas:
-            if (a.desde is None or o["tiempo"] >= a.desde) and (a.hasta is None or o["tiempo"] < a.hasta):
-                olas.append(o)
-        if m is not None:
-            nc.muestras(m)
-        # Only the plot's interval keeps its trace; a month of them would not fit.
-        ejemplo = _ejemplo(intervalos)
-        for it in intervalos:
-            if it.traza is not None and it is not ejemplo:
-                it.traza = None
-    progreso.fin()
+    try:
+        for nombre, ficheros in dias.items():
+            progreso.paso(nombre)
+            d = analisis.leer_dia(nombre, ficheros, informes)
+            solapes += d.solapes
+            if d.muestras is None and not d.res and not d.olas:
+                continue
+            L = analisis.construir_intervalos(d, [f.nombre for f in ficheros if f.tipo == "raw"])
+            ajustes.dia(d, L, ficheros)
+            faltas += fallos.del_dia(d, ficheros)
+            m = d.muestras
+            for it in d.intervalos:
+                if analisis.dentro_de(it, a.desde, a.hasta):
+                    intervalos.append(analisis.analizar_intervalo(it, m, d.fs or 10.0))
+            if m is not None and (a.desde or a.hasta):
+                t = m["t"]
+                ok = np.ones(len(t), dtype=bool)
+                if a.desde:
+                    ok &= t >= a.desde.timestamp()
+                if a.hasta:
+                    ok &= t < a.hasta.timestamp()
+                m = {k: v[ok] for k, v in m.items()}
+            for o in d.olas:
+                if (a.desde is None or o["tiempo"] >= a.desde) and (a.hasta is None or o["tiempo"] < a.hasta):
+                    olas.append(o)
+            if m is not None:
+                antes = nc.n
+                nc.muestras(m)
+                if "calidad_heave" in m:
+                    banderas.muestras(nc.nc, m, antes)
+            # Only the plot's interval keeps its trace; a month of them would not fit.
+            ejemplo = _ejemplo(intervalos)
+            for it in intervalos:
+                if it.traza is not None and it is not ejemplo:
+                    it.traza = None
+        progreso.fin()
+        if not intervalos and not olas and nc.n == 0:
+            motivos = ["%s: %s" % (i.ruta, p) for i in informes for p in i.problemas()]
+            raise ErrorEntrada("no samples, waves or intervals %s in %s%s"
+                               % ("between --from and --to" if a.desde or a.hasta else "could be read",
+                                  ", ".join(a.card), " (%s%s)" % ("; ".join(motivos[:2]), "; ..." if len(motivos) > 2
+                                                                  else "") if motivos else ""))
+    except BaseException:
+        # Nothing half-made is left behind to pass for a result.
+        nc.nc.close()
+        try:
+            os.remove(ruta_nc)
+            if creada:
+                os.rmdir(a.out)
+        except OSError:
+            pass
+        raise
+    faltas = fallos.ordenar(faltas, informes, solapes, a.desde, a.hasta)
     olas.sort(key=lambda o: (o["tiempo"], o["numero"]))
     nc.olas(olas)
     nc.intervalos(intervalos)
+    banderas.escribir(nc.nc, intervalos, faltas)
     nc.cerrar(_historia(sys.argv[1:] if argv is None else argv), informes, ajustes.atributos())
     salidas.escribir_intervalos(os.path.join(a.out, "intervals.csv"), intervalos)
     salidas.escribir_olas(os.path.join(a.out, "waves.csv"), olas)
@@ -140,20 +248,23 @@ def main(argv=None):
         print("informe: no interval with a spectrum holds %s: no directional spectrum drawn"
               % a.direccional.strftime("%Y-%m-%dT%H:%M:%SZ"), file=sys.stderr)
     pagina.escribir(os.path.join(a.out, "informe.html"), intervalos, olas, informes, _ejemplo(intervalos),
-                    "Wave buoy report: %s" % (a.station or os.path.basename(os.path.abspath(a.card))),
-                    direccional=direccional)
+                    "Wave buoy report: %s" % (a.station or ", ".join(nombres)), direccional=direccional, faltas=faltas)
 
     for f in otros:
         print("%s: not a record file of the buoy, skipped" % f.ruta, file=sys.stderr)
+    for s in solapes:
+        print("informe: %s" % fallos.texto_solape(s), file=sys.stderr)
     malos = 0
     for inf in informes:
         for p in inf.problemas():
             malos += 1
             if not a.quiet:
                 print("%s: %s" % (inf.ruta, p), file=sys.stderr)
-    print("informe: %d days, %d files (%d with problems), %d intervals, %d waves, %d samples -> %s"
+    print("informe: %d days, %d files (%d with problems), %d intervals (%d flagged), %d waves, %d samples, "
+          "%d faults on the card -> %s"
           % (len(dias), len(informes), len({i.ruta for i in informes if i.problemas()}), len(intervalos),
-             len(olas), nc.n, a.out))
+             sum(1 for i in intervalos if i.qc.get("qc_flag") not in (qc.PASA,)), len(olas), nc.n, len(faltas),
+             a.out))
     return 0
 
 

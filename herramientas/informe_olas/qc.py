@@ -1,42 +1,222 @@
-"""Quality control of one averaging interval, with the codes of the QARTOD
-manual for in-situ surface wave data: 1 pass, 2 not evaluated, 3 suspect,
-4 fail, 9 missing. Every bound is a constant here, and the README lists them.
+"""Repair and quality control of one averaging interval.
+
+The tests are those of the QARTOD manual for real-time quality control of
+in-situ surface wave data, under its names, with its codes: 1 pass, 2 not
+evaluated, 3 suspect, 4 fail, 9 missing. Every bound is a constant here; the
+NetCDF writes them as attributes of each test's flag and the README lists
+them.
+
+Short faults are repaired first, as the manual does: a bad point (a value
+the buoy could not write, a spike, an acceleration no wave gives, a value
+out of range) or a lost sample, in a run of at most REPARABLE samples, is
+interpolated from the good samples around it, counted, and costs the
+interval's share of good samples. A heave far outside the interval's spread
+is counted and flagged, not replaced: it may be a real crest. The heave is judged apart
+from the velocities: a bad velocity costs the heave nothing, so the heave's
+spectrum, Hm0 and the periods keep every segment; only the directions need
+all three.
 """
 
 import numpy as np
 
 PASA, NO_EVALUADO, SOSPECHOSO, FALLA, FALTA = 1, 2, 3, 4, 9
 
-# Gaps: share of the interval's expected samples that are missing.
-HUECO_SOSPECHOSO, HUECO_FALLA = 0.02, 0.25
-# Segments of the spectrum: fewer than this many full segments fails.
+# Repair: runs of at most this many bad or missing samples, and not longer
+# than REPARABLE_S, are interpolated (one sample at the least).
+REPARABLE = 3
+REPARABLE_S = 0.5
+# Time series gap test: the longest run of missing samples left after the
+# repair, as a share of the interval; fewer full heave segments than
+# SEGMENTOS_MINIMOS fails.
+HUECO_SOSPECHOSO, HUECO_FALLA = 0.01, 0.10
 SEGMENTOS_MINIMOS = 4
-# Range: heave (m) and horizontal speed (m/s) a buoy can give.
+# The point tests (spike, range, acceleration, mean and standard deviation)
+# mark samples, which the repair fills and the percent good test counts; the
+# interval is suspect or failed by them only when they are that common.
+# Spike test: a sample further than SPIKE_SIGMAS robust standard deviations
+# of the differences from the mean of its two neighbours; share of them.
+SPIKE_SIGMAS = 6.0
+SPIKE_SOSPECHOSO, SPIKE_FALLA = 0.01, 0.05
+# Range test: heave (m) and horizontal speed (m/s) a buoy can give.
 HEAVE_MAX_M = 20.0
 VELOCIDAD_MAX_MS = 10.0
-# Flat line: the same heave, north and east velocity repeated this many
-# samples in a row (at 10 Hz: 1 s suspect, 3 s fail).
+RANGO_SOSPECHOSO, RANGO_FALLA = 0.0, 0.01
+# Acceleration test: vertical acceleration beyond this share of g.
+G = 9.80665
+ACELERACION_G = 0.5
+ACELERACION_SOSPECHOSO, ACELERACION_FALLA = 0.01, 0.05
+# Mean and standard deviation test: heave further than this many standard
+# deviations from the interval's mean; share of them.
+MEDIA_SIGMAS = 5.0
+MEDIA_SOSPECHOSO, MEDIA_FALLA = 0.01, 0.05
+# Segment shift test: the mean heave of consecutive SEGMENTO_MEDIA_S blocks
+# differs by more than max(DESPLAZAMIENTO_M, DESPLAZAMIENTO_SIGMAS sigma).
+SEGMENTO_MEDIA_S = 60.0
+DESPLAZAMIENTO_M, DESPLAZAMIENTO_SIGMAS = 0.10, 0.5
+# Flat line test: the same heave, north and east velocity repeated (seconds).
 PLANO_SOSPECHOSO_S, PLANO_FALLA_S = 1.0, 3.0
-# Spikes: a sample further than SPIKE_SIGMAS robust standard deviations from
-# the mean of its two neighbours; share of spikes that makes the interval
-# suspect or failed.
-SPIKE_SIGMAS = 6.0
-SPIKE_SOSPECHOSO, SPIKE_FALLA = 0.0005, 0.01
-# The firmware's heading and alignment percentages.
+# Low-frequency energy test: heave variance below BAJA_HZ over the variance
+# in the band of the bulk parameters.
+BAJA_HZ = 0.03
+BAJA_SOSPECHOSA, BAJA_FALLA = 0.5, 1.5
+# Percent good test: share of samples with heave and both velocities as
+# written (not lost, not repaired); the manual recommends at least 90 %.
+BUENAS_SOSPECHOSO, BUENAS_FALLA = 95.0, 90.0
+# Bulk wave parameters max/min/acceptable range test.
+HM0_MAX_M = 20.0
+HM0_MIN_M = 0.05        # below this the directions mean little: suspect
+TP_RANGO_S = (2.0, 30.0)
+SPREAD_MAX_DEG = 80.0   # Kuik's spread of an isotropic sea is 81 degrees
+# The buoy's heading and alignment percentages (the sensor's own status).
 CALIDAD_SOSPECHOSA, CALIDAD_FALLA = 90, 50
-# Consistency of the buoy's zero-crossing statistics with the spectrum.
-# H1/3 over Hm0 is about 0.95 for sea states of ordinary width (Longuet-
-# Higgins' Rayleigh value is 1.0 for a narrow spectrum; broad ones give less);
-# outside these bounds the two disagree.
+# Zero-crossing against spectral values: not a test of the data against a
+# fault but of two methods against each other, so it never enters the
+# aggregate flag. H1/3 over Hm0 is about 0.95 for seas of ordinary width
+# (Longuet-Higgins' narrow-band value is 1.0; broad spectra give less); the
+# buoy's zero-crossing mean direction against the spectral one differs on
+# seas with a long swell under a spread sea.
 RAZON_PASA = (0.80, 1.10)
 RAZON_SOSPECHA = (0.65, 1.25)
-# The firmware's mean direction against the spectral mean direction, degrees.
 DIRECCION_PASA, DIRECCION_SOSPECHA = 20.0, 45.0
-# The direction test needs waves and a direction that means something.
 OLAS_MINIMAS = 20
 DISPERSION_MAXIMA = 60.0
 
-NOMBRES = ("gap", "range", "flat_line", "spike", "fw_quality", "h13_hm0", "direction")
+# The tests that make the aggregate flag, then the comparison of methods.
+AGREGADOS = ("gap", "spike", "range", "acceleration", "mean_std", "segment_shift", "flat_line",
+             "low_frequency", "percent_good", "bulk_range", "fw_quality")
+COMPARACION = "zero_crossing_agreement"
+NOMBRES = AGREGADOS + (COMPARACION,)
+
+# The manual's name of each test.
+NOMBRE_QARTOD = {
+    "gap": "Time Series Gap Test",
+    "spike": "Time Series Spike Test",
+    "range": "Time Series Range Test",
+    "acceleration": "Time Series Acceleration Test",
+    "mean_std": "Time Series Mean and Standard Deviation Test",
+    "segment_shift": "Time Series Segment Shift Test",
+    "flat_line": "Time Series Flat Line Test",
+    "low_frequency": "Time Series Low-Frequency Energy Test",
+    "percent_good": "Percent Points Good (the check for M % good data)",
+    "bulk_range": "Bulk Wave Parameters Max/Min/Acceptable Range Test",
+    "fw_quality": "Sensor status (the buoy's heading and alignment percentages)",
+    COMPARACION: "Zero-crossing against spectral values (buoy's H1/3 over Hm0, mean directions)",
+}
+
+
+def _tramos(malo):
+    """(start, end exclusive) of the runs of True in malo."""
+    b = np.diff(np.concatenate(([0], malo.astype(np.int8), [0])))
+    return np.nonzero(b == 1)[0], np.nonzero(b == -1)[0]
+
+
+def _interpolar(x, malo, maximo):
+    """x with the runs of malo of at most maximo samples filled from the
+    good samples around them (a cubic through two either side, or a line
+    where only one is there); the longer runs left NaN. Returns (new x,
+    mask of the filled samples)."""
+    y = np.array(x, dtype=float)
+    y[malo] = np.nan
+    lleno = np.zeros(len(y), dtype=bool)
+    bueno = ~malo & np.isfinite(y)
+    for a, b in zip(*_tramos(~bueno)):
+        if b - a > maximo or a == 0 or b == len(y):
+            continue
+        izq = [i for i in (a - 2, a - 1) if i >= 0 and bueno[i]]
+        der = [i for i in (b, b + 1) if i < len(y) and bueno[i]]
+        k = np.array(izq + der, dtype=float)
+        if len(izq) == 2 and len(der) == 2:
+            coef = np.polyfit(k - a, y[izq + der], 3)
+            y[a:b] = np.polyval(coef, np.arange(b - a, dtype=float))
+        else:
+            y[a:b] = np.interp(np.arange(a, b), [a - 1, b], [y[a - 1], y[b]])
+        lleno[a:b] = True
+    return y, lleno
+
+
+def _picos(x, bueno):
+    """Samples further than SPIKE_SIGMAS robust standard deviations (not
+    below the resolution, 1 cm or 1 mm/s) from the mean of their two
+    neighbours."""
+    picos = np.zeros(len(x), dtype=bool)
+    if np.sum(bueno) < 10:
+        return picos
+    d = np.full(len(x), np.nan)
+    d[1:-1] = x[1:-1] - 0.5 * (x[:-2] + x[2:])
+    v = d[np.isfinite(d)]
+    if not len(v):
+        return picos
+    sigma = max(np.median(np.abs(v - np.median(v))) * 1.4826, 0.01)
+    with np.errstate(invalid="ignore"):
+        picos = np.abs(d) > SPIKE_SIGMAS * sigma
+    # The neighbours of a spike stray by half as much: only the worst of
+    # three is the spike.
+    peor = np.abs(np.nan_to_num(d))
+    local = np.maximum(peor, np.maximum(np.roll(peor, 1), np.roll(peor, -1)))
+    return picos & (peor >= local)
+
+
+def reparar(heave, vn, ve, fs):
+    """Finds the bad points of one interval's series (on its regular grid,
+    NaN where no sample) and repairs the short faults. Returns a dict: the
+    repaired 'heave', 'vn', 've' (NaN where still missing), the masks
+    'faltaba' (no sample), 'pico_heave', 'pico_vel', 'fuera_rango',
+    'aceleracion', 'lejos_media', 'reparada_heave', 'reparada_vel', and
+    the counts."""
+    n = len(heave)
+    faltaba = ~np.isfinite(heave)
+    vel_mala = ~(np.isfinite(vn) & np.isfinite(ve))  # lost, or written as out of range
+    with np.errstate(invalid="ignore"):
+        fuera_h = np.abs(heave) > HEAVE_MAX_M
+        fuera_v = np.hypot(vn, ve) > VELOCIDAD_MAX_MS
+    pico_h = _picos(np.where(fuera_h, np.nan, heave), ~faltaba & ~fuera_h)
+    pico_v = _picos(np.where(fuera_v, np.nan, vn), ~vel_mala & ~fuera_v) | \
+        _picos(np.where(fuera_v, np.nan, ve), ~vel_mala & ~fuera_v)
+    acel = np.zeros(n, dtype=bool)
+    if n > 2:
+        a2 = np.zeros(n)
+        a2[1:-1] = np.nan_to_num(np.abs(heave[2:] - 2 * heave[1:-1] + heave[:-2])) * fs * fs
+        # A bad sample bends its neighbours' curvature by half as much: the
+        # sample is the one where it is largest.
+        local = np.maximum(a2, np.maximum(np.roll(a2, 1), np.roll(a2, -1)))
+        acel = (a2 > ACELERACION_G * G) & (a2 >= local)
+    lejos = np.zeros(n, dtype=bool)
+    bueno_h = ~faltaba & ~fuera_h & ~pico_h
+    if np.sum(bueno_h) > 10:
+        mu, sd = np.mean(heave[bueno_h]), np.std(heave[bueno_h])
+        with np.errstate(invalid="ignore"):
+            lejos = np.abs(heave - mu) > MEDIA_SIGMAS * max(sd, 0.01)
+    # A heave far out in the interval's spread is flagged but kept: it may be
+    # the crest of a rare high wave, which a repair would take away.
+    malo_h = faltaba | fuera_h | pico_h | acel
+    malo_v = faltaba | vel_mala | fuera_v | pico_v
+    maximo = max(1, min(REPARABLE, int(REPARABLE_S * fs)))
+    h, rep_h = _interpolar(heave, malo_h, maximo)
+    vn2, rep_n = _interpolar(vn, malo_v, maximo)
+    ve2, rep_e = _interpolar(ve, malo_v, maximo)
+    rep_v = rep_n | rep_e
+    # The velocities of a sample whose heave is gone are gone with it.
+    vn2[~np.isfinite(h)] = np.nan
+    ve2[~np.isfinite(h)] = np.nan
+    return dict(
+        heave=h, vn=vn2, ve=ve2, faltaba=faltaba, pico_heave=pico_h, pico_vel=pico_v,
+        fuera_rango=(fuera_h | fuera_v) & ~faltaba, aceleracion=acel & ~pico_h, lejos_media=lejos,
+        reparada_heave=rep_h, reparada_vel=rep_v, malo_heave=malo_h & ~faltaba, malo_vel=malo_v & ~faltaba,
+        esperadas=n, faltan=int(np.sum(faltaba)), reparadas_heave=int(np.sum(rep_h)),
+        reparadas_velocidad=int(np.sum(rep_v)),
+        buenas=int(np.sum(~malo_h & ~malo_v & ~lejos)),
+        sin_reparar=int(np.sum(~np.isfinite(h))),
+    )
+
+
+CONTADORES = ("esperadas", "faltan", "reparadas_heave", "reparadas_velocidad", "buenas", "sin_reparar")
+
+
+def _tramo_mas_largo(x):
+    if not np.any(x):
+        return 0
+    a, b = _tramos(x)
+    return int(np.max(b - a))
 
 
 def _tramo_mas_largo_igual(x):
@@ -44,13 +224,7 @@ def _tramo_mas_largo_igual(x):
     if len(x) < 2:
         return len(x)
     igual = np.all(x[1:] == x[:-1], axis=1)
-    mejor = actual = 0
-    # Runs of True in igual: a run of r equal steps is r + 1 equal samples.
-    bordes = np.diff(np.concatenate(([0], igual.astype(np.int8), [0])))
-    ini, fin = np.nonzero(bordes == 1)[0], np.nonzero(bordes == -1)[0]
-    if len(ini):
-        mejor = int(np.max(fin - ini)) + 1
-    return max(mejor, actual, 1)
+    return _tramo_mas_largo(igual) + 1
 
 
 def _grado(valor, sospecha, falla):
@@ -65,72 +239,128 @@ def _dif_angular(a, b):
     return abs((a - b + 180.0) % 360.0 - 180.0)
 
 
-def evaluar(heave, vn, ve, presente, fs, segmentos, fw, esp):
-    """The tests of one interval. heave, vn, ve on the interval's regular grid
-    (NaN where missing); fw: the firmware's record (dict or None); esp: the
-    spectral results. Returns dict test -> code, and 'qc_flag'."""
+def _comparacion(fw, esp):
+    """The buoy's zero-crossing values against the spectral ones: the worse
+    of H1/3 over Hm0 and of the two mean directions."""
+    if fw is None:
+        return NO_EVALUADO
+    codigos = []
+    razon = esp.get("h13_over_hm0", np.nan)
+    if fw["olas"] >= OLAS_MINIMAS and np.isfinite(razon):
+        if RAZON_PASA[0] <= razon <= RAZON_PASA[1]:
+            codigos.append(PASA)
+        elif RAZON_SOSPECHA[0] <= razon <= RAZON_SOSPECHA[1]:
+            codigos.append(SOSPECHOSO)
+        else:
+            codigos.append(FALLA)
+    dfw, dsp, disp = fw.get("dir_ddeg"), esp.get("dir_mean", np.nan), esp.get("spread", np.nan)
+    if dfw is not None and dfw != 9999 and fw["olas"] >= OLAS_MINIMAS and np.isfinite(dsp) \
+            and disp < DISPERSION_MAXIMA:
+        codigos.append(_grado(_dif_angular(dfw / 10.0, dsp), DIRECCION_PASA, DIRECCION_SOSPECHA))
+    return max(codigos) if codigos else NO_EVALUADO
+
+
+def evaluar(rep, fs, fw, esp, espectro=None):
+    """The tests of one interval. rep: what reparar found; fw: the buoy's
+    record (dict or None); esp: the spectral results; espectro: (f, S, ...)
+    or None. Returns dict test -> code, and 'qc_flag' (the aggregate: the
+    worst evaluated test, the comparison of methods left out)."""
     r = {}
-    n = len(presente)
-    validos = int(np.sum(presente))
-    if validos == 0:
+    n = rep["esperadas"]
+    h = rep["heave"]
+    if n == 0 or rep["faltan"] == n:
         r = {k: FALTA for k in NOMBRES}
         r["qc_flag"] = FALTA
         return r
-    falta = 1.0 - validos / n if n else 1.0
-    r["gap"] = _grado(falta, HUECO_SOSPECHOSO, HUECO_FALLA)
-    if segmentos < SEGMENTOS_MINIMOS:
+    # Gap: what the repair could not fill.
+    queda = ~np.isfinite(h)
+    r["gap"] = _grado(_tramo_mas_largo(queda) / n, HUECO_SOSPECHOSO, HUECO_FALLA)
+    if esp.get("segmentos", 0) < SEGMENTOS_MINIMOS:
         r["gap"] = FALLA
+    presentes = n - rep["faltan"]
+    cuota = lambda m: float(np.sum(m)) / presentes
+    r["spike"] = _grado(cuota(rep["pico_heave"] | rep["pico_vel"]), SPIKE_SOSPECHOSO, SPIKE_FALLA)
+    r["range"] = _grado(cuota(rep["fuera_rango"]), RANGO_SOSPECHOSO, RANGO_FALLA)
+    r["acceleration"] = _grado(cuota(rep["aceleracion"]), ACELERACION_SOSPECHOSO, ACELERACION_FALLA)
+    r["mean_std"] = _grado(cuota(rep["lejos_media"]), MEDIA_SOSPECHOSO, MEDIA_FALLA)
 
-    h = heave[presente]
-    # Velocities the buoy could not write are missing in the grid: judged
-    # here on every sample that has a heave.
-    con_heave = np.isfinite(heave)
-    v = np.hypot(vn[con_heave], ve[con_heave])
-    fuera_h = np.abs(h) > HEAVE_MAX_M
-    fuera_v = ~np.isfinite(v) | (v > VELOCIDAD_MAX_MS)
-    r["range"] = FALLA if np.any(fuera_h) else (SOSPECHOSO if np.any(fuera_v) else PASA)
+    bloque = int(round(SEGMENTO_MEDIA_S * fs))
+    medias = []
+    for i in range(0, n - bloque + 1, bloque):
+        x = h[i:i + bloque]
+        if np.sum(np.isfinite(x)) > 0.8 * bloque:
+            medias.append(np.nanmean(x))
+        else:
+            medias.append(np.nan)
+    medias = np.array(medias)
+    sd = np.nanstd(h) if np.any(np.isfinite(h)) else 0.0
+    saltos = np.abs(np.diff(medias))
+    saltos = saltos[np.isfinite(saltos)]
+    if len(saltos):
+        r["segment_shift"] = FALLA if np.max(saltos) > max(DESPLAZAMIENTO_M, DESPLAZAMIENTO_SIGMAS * sd) else PASA
+    else:
+        r["segment_shift"] = NO_EVALUADO
 
-    filas = np.column_stack([heave, vn, ve])[presente]
+    filas = np.column_stack([h, rep["vn"], rep["ve"]])[np.isfinite(h)]
     plano = _tramo_mas_largo_igual(filas) / fs
     r["flat_line"] = _grado(plano, PLANO_SOSPECHOSO_S, PLANO_FALLA_S)
 
-    if len(h) > 10:
-        d = h[1:-1] - 0.5 * (h[:-2] + h[2:])
-        mad = np.median(np.abs(d - np.median(d))) * 1.4826
-        # Not below a centimetre: the heave's own resolution.
-        sigma = max(mad, 0.01)
-        picos = np.sum(np.abs(d) > SPIKE_SIGMAS * sigma) / len(d)
-        r["spike"] = _grado(picos, SPIKE_SOSPECHOSO, SPIKE_FALLA)
+    if espectro is not None:
+        f, S = espectro[0], espectro[1]
+        df = f[1] - f[0]
+        baja = np.sum(S[(f > 0) & (f < BAJA_HZ)]) * df
+        banda = np.sum(S[(f >= BAJA_HZ) & (f <= 0.5)]) * df
+        r["low_frequency"] = _grado(baja / banda, BAJA_SOSPECHOSA, BAJA_FALLA) if banda > 0 else FALLA
     else:
-        r["spike"] = NO_EVALUADO
+        r["low_frequency"] = NO_EVALUADO
 
-    if fw is None:
-        r["fw_quality"] = r["h13_hm0"] = r["direction"] = NO_EVALUADO
+    buenas = 100.0 * rep["buenas"] / n
+    r["percent_good"] = FALLA if buenas < BUENAS_FALLA else (SOSPECHOSO if buenas < BUENAS_SOSPECHOSO else PASA)
+
+    hm0, tp, sp = esp.get("hm0", np.nan), esp.get("tp", np.nan), esp.get("spread", np.nan)
+    if not np.isfinite(hm0):
+        r["bulk_range"] = NO_EVALUADO
+    elif hm0 > HM0_MAX_M or not (TP_RANGO_S[0] <= tp <= TP_RANGO_S[1]):
+        r["bulk_range"] = FALLA
+    elif hm0 < HM0_MIN_M or (np.isfinite(sp) and sp > SPREAD_MAX_DEG):
+        r["bulk_range"] = SOSPECHOSO
     else:
-        peor = min(fw["heading_pct"], fw["align_pct"]) if fw["olas"] > 0 else None
-        if peor is None:
-            r["fw_quality"] = NO_EVALUADO
-        elif peor < CALIDAD_FALLA:
-            r["fw_quality"] = FALLA
-        elif peor < CALIDAD_SOSPECHOSA:
-            r["fw_quality"] = SOSPECHOSO
-        else:
-            r["fw_quality"] = PASA
-        razon = esp.get("h13_over_hm0", np.nan)
-        if fw["olas"] < OLAS_MINIMAS or not np.isfinite(razon):
-            r["h13_hm0"] = NO_EVALUADO
-        elif RAZON_PASA[0] <= razon <= RAZON_PASA[1]:
-            r["h13_hm0"] = PASA
-        elif RAZON_SOSPECHA[0] <= razon <= RAZON_SOSPECHA[1]:
-            r["h13_hm0"] = SOSPECHOSO
-        else:
-            r["h13_hm0"] = FALLA
-        dfw, dsp, disp = fw.get("dir_ddeg"), esp.get("dir_mean", np.nan), esp.get("spread", np.nan)
-        if dfw is None or dfw == 9999 or fw["olas"] < OLAS_MINIMAS or not np.isfinite(dsp) \
-                or not disp < DISPERSION_MAXIMA:
-            r["direction"] = NO_EVALUADO
-        else:
-            r["direction"] = _grado(_dif_angular(dfw / 10.0, dsp), DIRECCION_PASA, DIRECCION_SOSPECHA)
-    evaluados = [c for c in r.values() if c != NO_EVALUADO]
+        r["bulk_range"] = PASA
+
+    if fw is None or fw["olas"] <= 0:
+        r["fw_quality"] = NO_EVALUADO
+    else:
+        peor = min(fw["heading_pct"], fw["align_pct"])
+        r["fw_quality"] = FALLA if peor < CALIDAD_FALLA else (SOSPECHOSO if peor < CALIDAD_SOSPECHOSA else PASA)
+
+    r[COMPARACION] = _comparacion(fw, esp)
+    evaluados = [r[k] for k in AGREGADOS if r[k] != NO_EVALUADO]
     r["qc_flag"] = max(evaluados) if evaluados else NO_EVALUADO
     return r
+
+
+def umbrales(nombre):
+    """The bounds of one test, as attributes of its flag variable."""
+    u = {
+        "gap": dict(repaired_run_max_samples=REPARABLE, repaired_run_max_s=REPARABLE_S,
+                    suspect_run_share=HUECO_SOSPECHOSO,
+                    fail_run_share=HUECO_FALLA, min_full_segments=SEGMENTOS_MINIMOS),
+        "spike": dict(spike_sigmas=SPIKE_SIGMAS, suspect_share=SPIKE_SOSPECHOSO, fail_share=SPIKE_FALLA),
+        "range": dict(heave_max_m=HEAVE_MAX_M, speed_max_m_s=VELOCIDAD_MAX_MS, suspect_share=RANGO_SOSPECHOSO,
+                      fail_share=RANGO_FALLA),
+        "acceleration": dict(acceleration_max_g=ACELERACION_G, suspect_share=ACELERACION_SOSPECHOSO,
+                             fail_share=ACELERACION_FALLA),
+        "mean_std": dict(sigmas=MEDIA_SIGMAS, suspect_share=MEDIA_SOSPECHOSO, fail_share=MEDIA_FALLA),
+        "segment_shift": dict(block_s=SEGMENTO_MEDIA_S, shift_min_m=DESPLAZAMIENTO_M,
+                              shift_sigmas=DESPLAZAMIENTO_SIGMAS),
+        "flat_line": dict(suspect_s=PLANO_SOSPECHOSO_S, fail_s=PLANO_FALLA_S),
+        "low_frequency": dict(low_frequency_hz=BAJA_HZ, suspect_ratio=BAJA_SOSPECHOSA, fail_ratio=BAJA_FALLA),
+        "percent_good": dict(suspect_below_percent=BUENAS_SOSPECHOSO, fail_below_percent=BUENAS_FALLA),
+        "bulk_range": dict(hm0_max_m=HM0_MAX_M, hm0_min_m=HM0_MIN_M, tp_min_s=TP_RANGO_S[0],
+                           tp_max_s=TP_RANGO_S[1], spread_max_deg=SPREAD_MAX_DEG),
+        "fw_quality": dict(suspect_below_percent=CALIDAD_SOSPECHOSA, fail_below_percent=CALIDAD_FALLA),
+        COMPARACION: dict(h13_over_hm0_pass=list(RAZON_PASA), h13_over_hm0_suspect=list(RAZON_SOSPECHA),
+                          direction_pass_deg=DIRECCION_PASA, direction_suspect_deg=DIRECCION_SOSPECHA,
+                          min_waves=OLAS_MINIMAS, max_spread_deg=DISPERSION_MAXIMA),
+    }
+    return u[nombre]

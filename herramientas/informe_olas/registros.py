@@ -40,6 +40,8 @@ class Informe:
         self.buenas = 0
         self.malas = []          # (line number from 1, reason)
         self.cortada = False     # the last line has no CR LF
+        self.basura = 0          # bytes at the end that are not the start of any line
+        self.ceros = 0           # zero bytes past the data (the size was written, the data not)
         self.otro_tipo = False   # no line of this kind at all
         self.vacio = False
         self.sin_reloj = 0       # samples written before the clock was set
@@ -63,9 +65,13 @@ class Informe:
             p.append("empty file, skipped")
         elif self.otro_tipo:
             p.append("not a %s file (no line has its layout), skipped" % self.tipo)
+            if self.basura and not self.lineas:
+                p[-1] = "not a %s file (%d bytes without a line of the buoy), skipped" % (self.tipo, self.basura)
         else:
             if self.cortada:
                 p.append("torn last line %d (no line end), skipped" % self.lineas)
+            if self.basura:
+                p.append("%d bytes at the end that are no line of the buoy (not a torn line), skipped" % self.basura)
             if self.sin_reloj:
                 p.append("%d samples written before the clock was set: no time, left out" % self.sin_reloj)
             otras = [m for m in self.malas if not (self.cortada and m[0] == self.lineas)]
@@ -73,6 +79,11 @@ class Informe:
                 muestra = "; ".join("line %d: %s" % m for m in otras[:3] if m[1])
                 p.append("%d bad line%s skipped (%s)" % (len(otras), "s" if len(otras) > 1 else "", muestra))
         return p
+
+
+# What the buoy's lines are made of, and the longest of them.
+_CARACTERES = frozenset(b"0123456789,. -")
+_LARGO_MAXIMO = 100
 
 
 def _lineas(datos, informe):
@@ -86,11 +97,15 @@ def _lineas(datos, informe):
         yield i, p
     informe.lineas = len(partes)
     resto = ultima.rstrip(b"\x00")
-    if resto:
-        # Bytes after the last line end: the start of a line that was never finished.
+    informe.ceros = len(ultima) - len(resto)
+    if resto and _CARACTERES.issuperset(resto) and len(resto) < _LARGO_MAXIMO:
+        # Bytes after the last line end that could begin a line of the
+        # buoy: the start of a line that was never finished.
         informe.lineas += 1
         informe.cortada = True
         informe.anotar(informe.lineas, "torn line %r" % resto[:40])
+    elif resto:
+        informe.basura = len(resto)
 
 
 def _fecha(d, m, a, hh, mm, ss=b"00"):
@@ -110,7 +125,7 @@ def _motivo(linea):
 
 
 def _cerrar(informe):
-    if not informe.vacio and informe.buenas == 0 and informe.lineas > 0:
+    if not informe.vacio and informe.buenas == 0 and (informe.lineas > 0 or informe.basura):
         # No line at all has the layout: a file of another kind (a torn single
         # line of the right kind is still reported as torn).
         if not (informe.cortada and informe.lineas == 1):

@@ -14,7 +14,8 @@ COLUMNAS = ["start_utc", "end_utc", "samples", "waves", "h13_m", "hmax_m", "h110
             # and more
             "tmax_s", "tpeak_fw_s", "t13_s", "t110_s", "spread_fw_deg", "dir2_fw_deg", "spread2_fw_deg",
             "heading_pct", "align_pct", "spread_peak_deg", "segments",
-            "dir_principal_deg", "spread2_deg", "a2_mean", "b2_mean", "dof"] + ["qc_" + n for n in qc.NOMBRES] + \
+            "dir_principal_deg", "spread2_deg", "a2_mean", "b2_mean", "dof",
+            "segments_direction", "dof_direction"] + ["qc_" + n for n in qc.NOMBRES] + \
            ["res_file"]
 
 
@@ -54,6 +55,7 @@ def fila_intervalo(it):
         "h13_over_hm0": _num(e.get("h13_over_hm0"), "%.4f"), "segments": e.get("segmentos", 0),
         "dir_principal_deg": _num(e.get("dir_principal"), "%.2f"), "spread2_deg": _num(e.get("spread2"), "%.2f"),
         "a2_mean": _num(e.get("a2"), "%.4f"), "b2_mean": _num(e.get("b2"), "%.4f"), "dof": _num(e.get("gl"), "%.1f"),
+        "segments_direction": e.get("segmentos_direccion", 0), "dof_direction": _num(e.get("gl_direccion"), "%.1f"),
         "qc_flag": it.qc.get("qc_flag", qc.FALTA), "res_file": fw.get("fichero", ""),
     }
     for n in qc.NOMBRES:
@@ -284,9 +286,15 @@ class NetCDF:
             ("spread2", "f4", dict(units="degree", long_name="second-order directional spread sqrt((1 - m2) / 2), "
                                                             "m2 = sqrt(a2^2 + b2^2) (Kuik)", comment=mom2),
              es("spread2")),
-            ("dof", "f4", dict(units="1", long_name="equivalent degrees of freedom of the spectrum",
+            ("dof", "f4", dict(units="1", long_name="equivalent degrees of freedom of the heave spectrum",
                                comment="2 per Welch segment less the share of half-overlapped Hann segments "
-                                       "(Welch, 1967); bins 0 and Nyquist have half"), es("gl")),
+                                       "(Welch, 1967); bins 0 and Nyquist have half; the heave spectrum uses "
+                                       "every segment whose heave is complete"), es("gl")),
+            ("dof_direction", "f4",
+             dict(units="1", long_name="equivalent degrees of freedom of the directional moments",
+                  comment="as dof, over the segments whose heave and both velocities are complete, from which "
+                          "a1, b1, a2, b2, the check factor and the directional spectrum come"),
+             es("gl_direccion")),
             ("spectrum_ci_lower_factor", "f4",
              dict(units="1", long_name="%d %% confidence: lower limit of the spectrum over the spectrum" % pc,
                   comment="dof / chi-squared quantile %.2f of dof degrees of freedom" % (1 - (1 - espectro.CONFIANZA) / 2)),
@@ -296,23 +304,16 @@ class NetCDF:
                   comment="dof / chi-squared quantile %.2f of dof degrees of freedom" % ((1 - espectro.CONFIANZA) / 2)),
              [espectro.limites_confianza(i.esp.get("gl", 0.0))[1] for i in ints]),
             ("h13_over_hm0", "f4", dict(units="1", long_name="buoy's H1/3 over spectral Hm0"), es("h13_over_hm0")),
-            ("segments", "i4", dict(units="1", long_name="Welch segments used"), [i.esp.get("segmentos", 0) for i in ints]),
+            ("segments", "i4", dict(units="1", long_name="Welch segments of the heave spectrum"),
+             [i.esp.get("segmentos", 0) for i in ints]),
+            ("segments_direction", "i4", dict(units="1", long_name="Welch segments of the directional moments"),
+             [i.esp.get("segmentos_direccion", 0) for i in ints]),
         ]
         for nombre, tipo, att, valores in variables:
             v = self._var(nombre, tipo, ("interval",), **att)
             if ints:
                 v[:] = np.asarray(valores)
-        anc = []
-        for n in ["qc_flag"] + ["qc_" + k for k in qc.NOMBRES]:
-            clave = "qc_flag" if n == "qc_flag" else n[3:]
-            v = self._var(n, "i1", ("interval",), standard_name="status_flag",
-                          long_name=("overall quality of the interval (worst evaluated test)" if n == "qc_flag"
-                                     else "quality test: " + clave.replace("_", " ")), **BANDERAS)
-            if ints:
-                v[:] = [i.qc.get(clave, qc.FALTA) for i in ints]
-            anc.append(n)
-        for n in ("hm0", "tp", "tm01", "tm02", "dir_mean", "dir_peak", "spread", "h13", "dir_principal", "spread2"):
-            nc[n].ancillary_variables = " ".join(anc)
+        # The quality flags: banderas.escribir.
         # The spectra.
         f = f0
         if f is not None:
@@ -443,7 +444,7 @@ class NetCDF:
             platform="moored surface wave buoy (Sensor de olas)",
             platform_id=estacion,
             instrument="inertial motion sensor (heave, north and east velocity, yaw) sampled by the buoy",
-            standard_name_vocabulary="CF Standard Name Table v57",
+            standard_name_vocabulary="CF Standard Name Table v79",
             references="Kuik, van Vledder and Holthuijsen (1988), J. Phys. Oceanogr. 18, 1020-1034; "
                        "Lygre and Krogstad (1986), J. Phys. Oceanogr. 16, 2052-2060; Welch (1967), IEEE Trans. "
                        "Audio Electroacoust. 15, 70-73; QARTOD manual for real-time quality control of in-situ "

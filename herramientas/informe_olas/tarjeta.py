@@ -30,10 +30,15 @@ class Fichero:
         self.tipo = tipo        # "raw", "wav", "res" or "other"
         self.tamano = tamano
         self._origen = origen
+        self.etiqueta = None    # the card's name, when several cards are read together
+
+    @property
+    def ruta_en_tarjeta(self):
+        return self.nombre if self.dia is None else self.dia + "/" + self.nombre
 
     @property
     def ruta(self):
-        return self.nombre if self.dia is None else self.dia + "/" + self.nombre
+        return self.ruta_en_tarjeta if self.etiqueta is None else self.etiqueta + ":" + self.ruta_en_tarjeta
 
     def leer(self):
         return self._origen.leer(self)
@@ -77,7 +82,7 @@ class Carpeta:
         return sorted(lista, key=_orden)
 
     def leer(self, f):
-        ruta = os.path.join(self.raiz, f.ruta) if f.dia else os.path.join(self.raiz, f.nombre)
+        ruta = os.path.join(self.raiz, f.ruta_en_tarjeta) if f.dia else os.path.join(self.raiz, f.nombre)
         with open(ruta, "rb") as h:
             return h.read()
 
@@ -85,6 +90,38 @@ class Carpeta:
 # A line of "mdir -/ -a" for a file: name, extension, size, date, time, and
 # at the end, when mtools shows one, the long name.
 _MDIR_DIRECTORIO = re.compile(r"^Directory for ::(/.*?)\s*$")
+
+
+def _truncada(ruta):
+    """None, or what is missing when the image is shorter than the volume
+    its first blocks declare (a copy that stopped, a download cut short)."""
+    tamano = os.path.getsize(ruta)
+    with open(ruta, "rb") as h:
+        b = h.read(512)
+        if len(b) < 512 or b[510:512] != b"\x55\xaa":
+            return None
+        inicio = 0
+        volumen = b[0] in (0xEB, 0xE9) and (b[0x36:0x39] == b"FAT" or b[0x52:0x57] == b"FAT32")
+        if not volumen:
+            for p in range(4):
+                e = b[446 + 16 * p: 446 + 16 * (p + 1)]
+                if e[4] != 0 and int.from_bytes(e[8:12], "little") > 0:
+                    inicio = int.from_bytes(e[8:12], "little") * 512
+                    break
+            if inicio >= tamano:
+                return "its volume starts at byte %d, past the end" % inicio
+            h.seek(inicio)
+            b = h.read(512)
+            if len(b) < 512:
+                return "its volume starts at byte %d, past the end" % inicio
+    sector = int.from_bytes(b[11:13], "little")
+    total = int.from_bytes(b[19:21], "little") or int.from_bytes(b[32:36], "little")
+    if sector not in (512, 1024, 2048, 4096) or total == 0:
+        return None
+    necesario = inicio + total * sector
+    if tamano < necesario:
+        return "%d bytes of the %d its volume declares" % (tamano, necesario)
+    return None
 
 
 def _desplazamiento(ruta):
@@ -110,6 +147,12 @@ class Imagen:
     """A card image, read with mtools (mdir, mtype)."""
 
     def __init__(self, ruta):
+        self._tmp = self._dia = self._fallo = None
+        if os.path.getsize(ruta) == 0:
+            raise ErrorTarjeta("%s is an empty file, not a card image" % ruta)
+        falta = _truncada(ruta)
+        if falta:
+            raise ErrorTarjeta("%s is a truncated card image (%s)" % (ruta, falta))
         self.ruta = ruta + _desplazamiento(ruta)
         self.carpetas = []
         self._tmp = self._dia = self._fallo = None
@@ -158,7 +201,7 @@ class Imagen:
             if os.path.isfile(ruta):
                 with open(ruta, "rb") as h:
                     return h.read()
-        r = self._mtools("mtype", "-i", self.ruta, "::/" + f.ruta)
+        r = self._mtools("mtype", "-i", self.ruta, "::/" + f.ruta_en_tarjeta)
         if r.returncode != 0:
             raise ErrorTarjeta("cannot read %s: %s" % (f.ruta, r.stderr.decode("utf-8", "replace").strip()))
         return r.stdout

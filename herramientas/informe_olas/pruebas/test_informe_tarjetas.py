@@ -1,7 +1,10 @@
 """The card report on cards that olas-sim writes from known seas: three hours
-at 10 Hz of a unidirectional sea and of a spread sea with drift, and a card
-that lost power and was pulled out. OLAS_SIM names the simulator (CTest sets
-it); without it these tests are skipped."""
+at 10 Hz of a unidirectional sea and of a spread sea with drift (that one
+also with lost sensor frames and with not-a-number velocities, against the
+sensor's own record of what it sent), a card that lost power and was pulled
+out, two cards of one buoy that overlap, and input that is no card at all.
+OLAS_SIM names the simulator (CTest sets it); without it these tests are
+skipped."""
 
 import csv
 import json
@@ -44,7 +47,8 @@ def simular(carpeta, duracion, *opciones):
 
 
 def informe(tarjeta_o_carpeta, salida, *opciones):
-    r = subprocess.run(["/usr/bin/python3", INFORME, tarjeta_o_carpeta, "--out", salida] + list(opciones),
+    tarjetas = tarjeta_o_carpeta if isinstance(tarjeta_o_carpeta, list) else [tarjeta_o_carpeta]
+    r = subprocess.run(["/usr/bin/python3", INFORME] + tarjetas + ["--out", salida] + list(opciones),
                        capture_output=True, text=True)
     if r.returncode != 0:
         raise AssertionError("informe failed: " + r.stderr)
@@ -70,23 +74,46 @@ def ficheros_de(img):
     return {f.ruta: f.leer() for f in t.ficheros() if f.tipo != "other"}
 
 
-@unittest.skipUnless(SIM, "OLAS_SIM not set")
-class Mares(unittest.TestCase):
+class _Tarjetas:
+    """The three-hour cards, simulated once for every test that reads them."""
+    tmp = None
+
     @classmethod
-    def setUpClass(cls):
+    def preparar(cls):
+        if cls.tmp is not None:
+            return cls
         cls.tmp = tempfile.mkdtemp(prefix="informe_mares_")
         cls.uni = os.path.join(cls.tmp, "uni")
         cls.dis = os.path.join(cls.tmp, "dis")
+        cls.caida = os.path.join(cls.tmp, "caida")
+        cls.nan = os.path.join(cls.tmp, "nan")
+        mar = texto_mar(DISPERSO, DERIVA)
         cls.sum_uni = simular(cls.uni, "3h", "--sea", texto_mar(UNIDIRECCIONAL))
-        cls.sum_dis = simular(cls.dis, "3h", "--sea", texto_mar(DISPERSO, DERIVA))
+        cls.sum_dis = simular(cls.dis, "3h", "--sea", mar, "--sensor-truth", os.path.join(cls.dis, "truth.csv"))
+        cls.sum_caida = simular(cls.caida, "3h", "--sea", mar, "--sensor-drop", "0.01",
+                                "--sensor-truth", os.path.join(cls.caida, "truth.csv"))
+        cls.sum_nan = simular(cls.nan, "3h", "--sea", mar, "--sensor-nan-velocity", "0.001")
         cls.f_uni, cls.o_uni, _ = informe(os.path.join(cls.uni, "card.img"), os.path.join(cls.tmp, "r_uni"))
         cls.f_dis, cls.o_dis, _ = informe(os.path.join(cls.dis, "card.img"), os.path.join(cls.tmp, "r_dis"),
                                           "--station", "OLAS-07", "--institution", "Instituto de prueba",
                                           "--contact", "datos@example.org", "--license", "CC-BY-4.0")
+        cls.f_caida, _, _ = informe(os.path.join(cls.caida, "card.img"), os.path.join(cls.tmp, "r_caida"))
+        cls.f_nan, _, _ = informe(os.path.join(cls.nan, "card.img"), os.path.join(cls.tmp, "r_nan"))
+        return cls
 
+
+def tearDownModule():
+    if _Tarjetas.tmp is not None:
+        shutil.rmtree(_Tarjetas.tmp, ignore_errors=True)
+
+
+@unittest.skipUnless(SIM, "OLAS_SIM not set")
+class Mares(unittest.TestCase):
     @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.tmp, ignore_errors=True)
+    def setUpClass(cls):
+        t = _Tarjetas.preparar()
+        for k in ("tmp", "uni", "dis", "sum_uni", "sum_dis", "f_uni", "o_uni", "f_dis", "o_dis"):
+            setattr(cls, k, getattr(t, k))
 
     def test_mar_de_una_direccion(self):
         filas = completos(self.f_uni)
@@ -118,9 +145,28 @@ class Mares(unittest.TestCase):
         self.assertLessEqual(abs(dispersion - v["spread"]), 4.0)
         self.assertLessEqual(abs(dispersion - DISPERSO["spread"]), 4.0)
         # The drift (0.36 m/s) does not turn the direction: the buoy's own
-        # zero-crossing direction agrees within the consistency bound.
+        # zero-crossing direction and H1/3 agree with the spectral ones.
         for f in filas:
-            self.assertEqual(f["qc_direction"], "1", f)
+            self.assertEqual(f["qc_zero_crossing_agreement"], "1", f)
+            self.assertEqual(f["qc_flag"], "1", f)
+
+    def test_banderas_en_el_netcdf(self):
+        import netCDF4
+        with netCDF4.Dataset(os.path.join(self.tmp, "r_dis", "olas.nc")) as nc:
+            agregado = nc["sea_surface_wave_qartod_aggregate"]
+            self.assertEqual(agregado.standard_name, "aggregate_quality_flag")
+            self.assertEqual(list(agregado[:]), [int(f["qc_flag"]) for f in self.f_dis])
+            hueco = nc["sea_surface_wave_qartod_gap_test"]
+            self.assertEqual((hueco.standard_name, hueco.long_name), ("gap_test_quality_flag", "Time Series Gap Test"))
+            self.assertEqual(hueco.threshold_fail_run_share, qc.HUECO_FALLA)
+            self.assertEqual(nc["sea_surface_wave_qartod_spike_test"].threshold_spike_sigmas, qc.SPIKE_SIGMAS)
+            self.assertEqual(list(nc["sea_surface_wave_qartod_percent_good_test"].flag_values), [1, 2, 3, 4, 9])
+            self.assertIn("sea_surface_wave_qartod_aggregate", nc["hm0"].ancillary_variables.split())
+            # The comparison of methods is there, and not in the aggregate.
+            self.assertIn("sea_surface_wave_zero_crossing_agreement", nc.variables)
+            self.assertNotIn("zero_crossing", agregado.comment.split("; ")[0])
+            esperadas = nc["samples_expected"][:]
+            self.assertTrue(np.all(nc["samples_missing"][:] <= esperadas))
 
     def test_segundo_orden_contra_el_mar_dibujado(self):
         v = mar_verdad.verdad(**DISPERSO)
@@ -172,12 +218,14 @@ class Mares(unittest.TestCase):
 
     def test_netcdf_metadatos(self):
         import netCDF4
-        # The names of the CF standard name table (version 57, whose wave
-        # names the file uses) that belong to these quantities. Names that
-        # are not there (a directional spread, a wave frequency, the platform
-        # yaw under that name) are not written.
-        conocidos = {
-            "time", "latitude", "longitude", "status_flag",
+        # The names of the CF standard name table (version 79: the wave
+        # names and the QARTOD flag names) that belong to these quantities.
+        # Names that are not there (a directional spread, a wave frequency,
+        # the platform yaw under that name) are not written.
+        banderas = {"status_flag", "quality_flag", "aggregate_quality_flag", "gap_test_quality_flag",
+                    "spike_test_quality_flag", "gross_range_test_quality_flag", "flat_line_test_quality_flag"}
+        conocidos = banderas | {
+            "time", "latitude", "longitude",
             "sea_surface_wave_significant_height", "sea_surface_wave_maximum_height",
             "sea_surface_wave_mean_height_of_highest_tenth", "sea_surface_wave_mean_height",
             "sea_surface_wave_mean_period", "sea_surface_wave_significant_period",
@@ -188,8 +236,10 @@ class Mares(unittest.TestCase):
             "sea_surface_wave_from_direction", "sea_surface_wave_from_direction_at_variance_spectral_density_maximum",
             "sea_surface_wave_variance_spectral_density", "sea_surface_wave_directional_variance_spectral_density",
         }
-        # Names that several variables may carry: coordinates and flags.
-        compartidos = {"time", "status_flag"}
+        # Names that several variables may carry: the time coordinate, and
+        # flags (a flag's standard name says what kind of test it holds; its
+        # variable says of what).
+        compartidos = banderas | {"time"}
         salida = os.path.join(self.tmp, "r_dis")
         with netCDF4.Dataset(os.path.join(salida, "olas.nc")) as nc:
             g = {k: nc.getncattr(k) for k in nc.ncattrs()}
@@ -309,6 +359,34 @@ class TarjetaMaltratada(unittest.TestCase):
         for f in sin:
             self.assertEqual(f["qc_fw_quality"], "2")
 
+    def test_la_tabla_de_fallos(self):
+        import netCDF4
+        with netCDF4.Dataset(os.path.join(self.tmp, "r", "olas.nc")) as nc:
+            fallos = nc.card_faults.split(" | ")
+        reinicios = [f for f in fallos if "restart (power cut or reset)" in f]
+        fuera = [f for f in fallos if "card out or buoy off" in f]
+        # The two cuts at 15:10:00 and 15:11:30, the cut during a card write
+        # at 15:40:00; the card out from 16:00:00 to 16:05:00.
+        import datetime
+        desde_hasta = lambda f: [datetime.datetime.strptime(x, "%Y-%m-%dT%H:%M:%SZ")
+                                 for x in f.split(" ")[0].split("/")]
+        cortes = ["2026-12-07 15:10:00", "2026-12-07 15:11:30", "2026-12-07 15:40:00"]
+        self.assertEqual(len(reinicios), 3, fallos)
+        for f, corte in zip(reinicios, cortes):
+            a, b = desde_hasta(f)
+            c = datetime.datetime.strptime(corte, "%Y-%m-%d %H:%M:%S")
+            self.assertTrue(a - datetime.timedelta(seconds=1) <= c <= b, (f, corte))
+            self.assertLess((b - a).total_seconds(), 10, f)
+        self.assertEqual(len(fuera), 1)
+        a, b = desde_hasta(fuera[0])
+        self.assertEqual(a.strftime("%H:%M"), "15:59")
+        self.assertIn(b.strftime("%H:%M"), ("16:04", "16:05"))
+        with open(os.path.join(self.tmp, "r", "informe.html"), encoding="utf-8") as h:
+            pagina = h.read()
+        self.assertIn("Faults on the card", pagina)
+        self.assertEqual(pagina.count("restart (power cut or reset)"), 3)
+        self.assertIn("Flagged intervals", pagina)
+
     def test_una_copia_rota_a_mano(self):
         copia = os.path.join(self.tmp, "copia")
         for ruta, datos in self.ficheros.items():
@@ -324,6 +402,9 @@ class TarjetaMaltratada(unittest.TestCase):
             h.write(b"\x00" * 512)                      # the size was written, the data not
         with open(os.path.join(copia, ajeno), "wb") as h:
             h.write(self.ficheros[wavs[0]])             # a wave file under a raw name
+        azar = raws[5]
+        with open(os.path.join(copia, azar), "wb") as h:
+            h.write(bytes(np.random.default_rng(5).integers(0, 256, 3000, dtype=np.uint8)))  # random bytes
         os.makedirs(os.path.join(copia, "261208"))      # a day with an empty file
         with open(os.path.join(copia, "261208", "0000.res"), "wb"):
             pass
@@ -331,11 +412,270 @@ class TarjetaMaltratada(unittest.TestCase):
         filas, olas, err = informe(copia, os.path.join(self.tmp, "r2"))
         self.assertIn("%s: torn last line" % rota, err)
         self.assertIn("%s: not a raw file" % ajeno, err)
+        self.assertIn("%s: not a raw file" % azar, err)
+        self.assertNotIn("%s: torn" % azar, err)
         self.assertIn("261208/0000.res: empty file", err)
         self.assertIn("261209: empty day folder", err)
         self.assertNotIn(ceros, err)
+        # The zeros are a write the card lost: the fault table says so.
+        import netCDF4
+        with netCDF4.Dataset(os.path.join(self.tmp, "r2", "olas.nc")) as nc:
+            self.assertRegex(nc.card_faults, r"torn write \[%s\]: 512 zero bytes past the last line" % ceros)
+            self.assertIn("torn line", nc.card_faults)
         self.assertEqual(len(olas), len(self.olas))
         self.assertEqual([f["h13_m"] for f in filas if f["waves"]], [f["h13_m"] for f in self.filas if f["waves"]])
+
+
+def verdad_del_sensor(carpeta, salida):
+    """(sample_time from the report, the true time of the same sample) for
+    every sample the sensor's truth file names unambiguously (by its two
+    velocities to 0.1 mm/s, as the buoy writes them)."""
+    import datetime
+    import netCDF4
+    with open(os.path.join(carpeta, "summary.json")) as h:
+        inicio = datetime.datetime.strptime(json.load(h)["utc_start"], "%Y-%m-%dT%H:%M:%SZ").replace(
+            tzinfo=datetime.timezone.utc).timestamp()
+    verdad = {}
+    with open(os.path.join(carpeta, "truth.csv")) as h:
+        for fila in csv.DictReader(h):
+            clave = (round(float(fila["vn"]) * 1e4), round(float(fila["ve"]) * 1e4))
+            verdad[clave] = None if clave in verdad else inicio + float(fila["time_s"])
+    with netCDF4.Dataset(os.path.join(salida, "olas.nc")) as nc:
+        t = nc["sample_time"][:].filled(np.nan)
+        vn = nc["velocity_north"][:].filled(np.nan)
+        ve = nc["velocity_east"][:].filled(np.nan)
+    ok = np.isfinite(vn) & np.isfinite(ve)
+    claves = zip(np.round(vn[ok] * 1e4).astype(np.int64), np.round(ve[ok] * 1e4).astype(np.int64))
+    cierto = np.array([verdad.get((int(a), int(b))) or np.nan for a, b in claves])
+    bien = np.isfinite(cierto)
+    return t[ok][bien], cierto[bien]
+
+
+@unittest.skipUnless(SIM, "OLAS_SIM not set")
+class FallosDelSensor(unittest.TestCase):
+    """The spread sea again, with 1 % of the sensor's frames lost, and with
+    one epoch in a thousand giving not-a-number velocities."""
+
+    @classmethod
+    def setUpClass(cls):
+        t = _Tarjetas.preparar()
+        cls.t = t
+
+    def test_tiempos_contra_la_verdad_del_sensor(self):
+        # The stamps are the buoy's clock, which the GPS sets and corrects
+        # by tenths of a second: a minute's median of the error is that
+        # clock's offset. Against it, each sample sits within a sampling
+        # period of its true time, and the offset never builds up.
+        for nombre, carpeta, minimo in (("r_dis", self.t.dis, 0.9999), ("r_caida", self.t.caida, 0.995)):
+            t, cierto = verdad_del_sensor(carpeta, os.path.join(self.t.tmp, nombre))
+            self.assertGreater(len(t), 100000)
+            e = t - cierto
+            self.assertLess(np.max(np.abs(e)), 1.0, nombre)
+            n = len(e) // 600 * 600
+            reloj = np.repeat(np.median(e[:n].reshape(-1, 600), axis=1), 600)
+            dentro = np.abs(e[:n] - reloj) <= 0.1 + 1e-3
+            self.assertGreaterEqual(np.mean(dentro), minimo, nombre)
+
+    def test_tramas_perdidas(self):
+        limpio = {f["start_utc"]: f for f in completos(self.t.f_dis)}
+        caida = [f for f in self.t.f_caida if f["start_utc"] in limpio]
+        self.assertGreaterEqual(len(caida), 7)
+        for f in caida:
+            l = limpio[f["start_utc"]]
+            self.assertLess(abs(float(f["tp_s"]) / float(l["tp_s"]) - 1), 0.01, f)
+            self.assertLess(abs(float(f["hm0_m"]) / float(l["hm0_m"]) - 1), 0.01, f)
+            self.assertLess(dif(float(f["dir_mean_deg"]), float(l["dir_mean_deg"])), 1.0, f)
+            self.assertNotEqual(f["qc_flag"], "4", f)
+            self.assertEqual(f["segments"], l["segments"], f)
+            # The losses show: about 1 % fewer lines than the clean card's.
+            self.assertLess(int(f["samples"]), 0.995 * int(l["samples"]), f)
+        import netCDF4
+        with netCDF4.Dataset(os.path.join(self.t.tmp, "r_caida", "olas.nc")) as nc:
+            faltan = nc["samples_missing"][:]
+            reparadas = nc["samples_repaired_heave"][:]
+        llenos = [k for k, f in enumerate(self.t.f_caida) if f["start_utc"] in limpio]
+        for k in llenos:
+            self.assertGreater(faltan[k], 0.008 * 12000)
+            self.assertGreaterEqual(reparadas[k], faltan[k] * 0.95)
+
+    def test_velocidades_no_numericas(self):
+        limpio = {f["start_utc"]: f for f in self.t.f_dis}
+        self.assertEqual(sorted(f["start_utc"] for f in self.t.f_nan), sorted(limpio))
+        for f in self.t.f_nan:
+            l = limpio[f["start_utc"]]
+            self.assertTrue(f["hm0_m"] and f["dir_mean_deg"], f)
+            self.assertGreaterEqual(int(f["segments"]), 0.8 * int(l["segments"]), f)
+            self.assertLess(abs(float(f["hm0_m"]) / float(l["hm0_m"]) - 1), 0.001, f)
+            self.assertLess(dif(float(f["dir_mean_deg"]), float(l["dir_mean_deg"])), 0.5, f)
+            if l["qc_flag"] == "1":
+                self.assertEqual(f["qc_flag"], "1", f)
+        # Each of those samples is flagged in the file, and only its velocity.
+        import netCDF4
+        with netCDF4.Dataset(os.path.join(self.t.tmp, "r_nan", "olas.nc")) as nc:
+            sin = ~np.isfinite(nc["velocity_north"][:].filled(np.nan))
+            bandera_v = nc["velocity_qartod_aggregate"][:]
+            bandera_h = nc["heave_qartod_aggregate"][:]
+        self.assertGreater(np.sum(sin), 50)
+        self.assertTrue(np.all(bandera_v[sin] == qc.FALLA))
+        self.assertLess(np.sum(bandera_v == qc.FALLA), np.sum(sin) + 5)
+        self.assertLess(np.sum(bandera_h == qc.FALLA), 5)
+
+
+@unittest.skipUnless(SIM, "OLAS_SIM not set")
+class RitmoLento(unittest.TestCase):
+    """A sensor giving 1.28 samples a second, as a moored buoy's record
+    replayed: one or two lines in each stamped second."""
+
+    def test_una_hora_a_1_28_hz(self):
+        import netCDF4
+        tmp = tempfile.mkdtemp(prefix="informe_lento_")
+        try:
+            sim = os.path.join(tmp, "sim")
+            simular(sim, "1h", "--sensor-rate", "1.28")
+            filas, _, _ = informe(os.path.join(sim, "card.img"), os.path.join(tmp, "r"))
+            llenos = completos(filas)
+            self.assertEqual(len(llenos), 2)
+            v = mar_verdad.verdad()
+            for f in llenos:
+                self.assertLess(abs(float(f["hm0_m"]) / 1.5 - 1), 0.08, f)
+                self.assertLess(abs(1 / float(f["tp_s"]) - 1 / 8.0), 1 / 102.4, f)
+                self.assertLess(dif(float(f["dir_mean_deg"]), v["dir"]), 6.0, f)
+                self.assertEqual(f["qc_flag"], "1", f)
+            with netCDF4.Dataset(os.path.join(tmp, "r", "olas.nc")) as nc:
+                for k, f in enumerate(filas):
+                    if f in llenos:
+                        self.assertEqual(nc["samples_missing"][k], 0)
+                        self.assertEqual(nc["samples_expected"][k], 1536)
+        finally:
+            shutil.rmtree(tmp, ignore_errors=True)
+
+    def test_mar_de_fondo_ancho_como_los_registros_reales(self):
+        # A long swell spread wide, with drift and a few lost frames, at the
+        # rate of a moored buoy's record: the complete intervals keep a good
+        # aggregate flag, and a lost sample here and there is no fault of
+        # its own in the card's table.
+        import netCDF4
+        tmp = tempfile.mkdtemp(prefix="informe_fondo_")
+        try:
+            sim = os.path.join(tmp, "sim")
+            simular(sim, "2h", "--sensor-rate", "1.28", "--sensor-drop", "0.002",
+                    "--sea", "hs=2.5,tp=14,dir=280,spread=40,gamma=1,seed=5,drift=0.2,0.1")
+            filas, _, _ = informe(os.path.join(sim, "card.img"), os.path.join(tmp, "r"))
+            llenos = [f for f in filas if f["waves"] and int(f["samples"]) > 1400]
+            self.assertGreaterEqual(len(llenos), 5)
+            buenos = [f for f in llenos if f["qc_flag"] == "1"]
+            self.assertGreaterEqual(len(buenos), 0.8 * len(llenos), llenos)
+            with netCDF4.Dataset(os.path.join(tmp, "r", "olas.nc")) as nc:
+                fallos = nc.card_faults.split(" | ")
+            self.assertFalse([f for f in fallos if "gap in the samples" in f], fallos)
+        finally:
+            shutil.rmtree(tmp, ignore_errors=True)
+
+
+@unittest.skipUnless(SIM, "OLAS_SIM not set")
+class DosTarjetas(unittest.TestCase):
+    """Two deployments of one buoy: the second card was started ten minutes
+    before the first one ended."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix="informe_dos_")
+        cls.a, cls.b = os.path.join(cls.tmp, "a"), os.path.join(cls.tmp, "b")
+        simular(cls.a, "1h", "--utc", "2026-12-07T14:30:00Z")
+        simular(cls.b, "1h", "--utc", "2026-12-07T15:20:00Z")
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    def test_un_conjunto_en_orden_con_el_solape_dicho(self):
+        import netCDF4
+        ia, ib = os.path.join(self.a, "card.img"), os.path.join(self.b, "card.img")
+        solo_a, _, _ = informe(ia, os.path.join(self.tmp, "ra"))
+        solo_b, _, _ = informe(ib, os.path.join(self.tmp, "rb"))
+        for orden in ([ia, ib], [ib, ia]):
+            salida = os.path.join(self.tmp, "r%d" % len(os.listdir(self.tmp)))
+            filas, _, err = informe(orden, salida)
+            inicios = [f["start_utc"] for f in filas]
+            self.assertEqual(inicios, sorted(set(inicios)))
+            self.assertEqual(set(inicios), {f["start_utc"] for f in solo_a + solo_b})
+            self.assertRegex(err, r"cards a/card.img and b/card.img overlap from 2026-12-07T15:2\d:\d\dZ "
+                                  r"to 2026-12-07T15:(29|30):\d\dZ: \d+ samples of b/card.img left out")
+            with netCDF4.Dataset(os.path.join(salida, "olas.nc")) as nc:
+                t = nc["sample_time"][:]
+                self.assertTrue(np.all(np.diff(t) >= 0))
+                self.assertIn("cards overlap", nc.card_faults)
+        # The same card twice is one card's data.
+        filas, olas, err = informe([ia, ia], os.path.join(self.tmp, "rdoble"))
+        self.assertEqual(len(filas), len(solo_a))
+        self.assertIn("overlap", err)
+
+
+@unittest.skipUnless(SIM, "OLAS_SIM not set")
+class EntradaMala(unittest.TestCase):
+    """Input that is no card: each case ends with one line that says why,
+    a non-zero status, no traceback and no output that could pass for one."""
+
+    @classmethod
+    def setUpClass(cls):
+        t = _Tarjetas.preparar()
+        cls.tmp = tempfile.mkdtemp(prefix="informe_malo_")
+        cls.img = os.path.join(t.uni, "card.img")
+        cls.sim = t.uni
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    def correr(self, *args):
+        r = subprocess.run(["/usr/bin/python3", INFORME] + list(args), capture_output=True, text=True)
+        return r.returncode, r.stderr
+
+    def carpeta(self, nombre):
+        c = os.path.join(self.tmp, nombre)
+        os.makedirs(c, exist_ok=True)
+        return c
+
+    def test_cada_caso_una_linea_clara(self):
+        vacia = self.carpeta("vacia")
+        sin = self.carpeta("sin_registros")
+        with open(os.path.join(sin, "notas.txt"), "w") as h:
+            h.write("nothing\n")
+        azar = self.carpeta("azar")
+        os.makedirs(os.path.join(azar, "261207"), exist_ok=True)
+        with open(os.path.join(azar, "261207", "1430.raw"), "wb") as h:
+            h.write(bytes(np.random.default_rng(3).integers(0, 256, 5000, dtype=np.uint8)))
+        fichero = os.path.join(self.tmp, "un_fichero")
+        with open(fichero, "w") as h:
+            h.write("x")
+        cortada = os.path.join(self.tmp, "cortada.img")
+        with open(self.img, "rb") as h, open(cortada, "wb") as o:
+            o.write(h.read(20 * 1024 * 1024))
+        casos = [
+            ((vacia,), "is empty"),
+            ((sin,), "holds no record file"),
+            ((self.sim,), "give %s" % os.path.join(self.sim, "card.img")),
+            ((self.img, "--from", "2026-12-07T16:00", "--to", "2026-12-07T15:00"), "is not before --to"),
+            ((self.img, "--from", "2027-01-01"), "between --from and --to"),
+            ((cortada,), "truncated card image"),
+            ((azar,), "1430.raw: not a raw file"),
+            ((os.path.join(self.tmp, "no_existe"),), "no such card"),
+        ]
+        for k, (args, texto) in enumerate(casos):
+            salida = os.path.join(self.tmp, "salida%d" % k)
+            rc, err = self.correr(*args, "--out", salida)
+            self.assertNotEqual(rc, 0, args)
+            self.assertNotIn("Traceback", err, args)
+            lineas = [l for l in err.splitlines() if l.strip()]
+            self.assertEqual(len(lineas), 1, err)
+            self.assertTrue(lineas[0].startswith("informe: "), err)
+            self.assertIn(texto, lineas[0])
+            self.assertNotIn("torn", lineas[0])
+            self.assertFalse(os.path.exists(salida), args)
+        rc, err = self.correr(self.img, "--out", fichero)
+        self.assertNotEqual(rc, 0)
+        self.assertEqual(err.strip(), "informe: --out %s is a file, not a folder" % fichero)
+
 
 
 if __name__ == "__main__":

@@ -101,40 +101,107 @@ def _segundos(t):
 
 
 class BaseDeTiempo(unittest.TestCase):
+    """Lines as the buoy writes them: stamped with the second they were
+    built in, one line fewer in a second where the sensor lost a frame (the
+    wave counter does not skip for it)."""
+
     def serie(self, n=3000, fs=10.0, fase=0.37):
         t = 1.8e9 + fase + np.arange(n) / fs
         contador = np.arange(n) % 73  # a wave every 7.3 s
         return t, contador
 
+    @staticmethod
+    def movimiento(t):
+        """Heave in centimetres and velocities to 0.1 mm/s of a 9-s swell and
+        a 5-s sea."""
+        z = 60 * np.sin(2 * np.pi * t / 9.0) + 25 * np.sin(2 * np.pi * t / 5.0 + 1.0)
+        vn = np.round(0.4 * np.cos(2 * np.pi * t / 9.0) + 0.3 * np.cos(2 * np.pi * t / 5.0 + 1.0), 4)
+        ve = np.round(0.2 * np.cos(2 * np.pi * t / 9.0 + 0.3), 4)
+        return ((np.round(z), 1.0), (vn, 1e-4), (ve, 1e-4))
+
+    def perdidas(self, quitar, contador_salta=False):
+        t, c = self.serie()
+        keep = np.setdiff1d(np.arange(len(t)), quitar)
+        cc = c[keep] if contador_salta else np.arange(len(keep)) % 73
+        series = tuple((x[keep], q) for x, q in self.movimiento(t))
+        tt, huecos = tiempo.tiempos(_segundos(t[keep]), cc, 10.0, series)
+        return t[keep], tt, huecos
+
     def test_frecuencia_y_tiempos_sin_huecos(self):
         t, c = self.serie()
         fs = tiempo.frecuencia_muestreo(_segundos(t))
         self.assertEqual(fs, 10.0)
-        tt, huecos = tiempo.tiempos(_segundos(t), c, fs)
+        tt, huecos = tiempo.tiempos(_segundos(t), c, fs, self.movimiento(t))
         self.assertEqual(huecos, [])
         self.assertLess(np.max(np.abs(tt - t)), 0.05)
 
-    def test_lineas_perdidas_dentro_de_una_ola_y_entre_olas(self):
-        t, c = self.serie()
-        # One line within a wave, five within another, four across the
-        # counter's restart at line 1241 (the counter alone cannot tell those).
-        quitar = np.r_[500, 1200:1205, 1240:1244]
-        keep = np.setdiff1d(np.arange(len(t)), quitar)
-        tt, huecos = tiempo.tiempos(_segundos(t[keep]), c[keep], 10.0)
-        self.assertEqual(sorted(h[2] for h in huecos), [1, 4, 5])
-        self.assertLess(np.max(np.abs(tt - t[keep])), 0.05)
+    def test_muestras_perdidas_en_su_sitio_dentro_del_segundo(self):
+        # Single lines anywhere in their second (first, middle, last), two
+        # in a row, and four across a wave's end.
+        quitar = np.r_[500, 1203, 1459, 1960:1962, 2240:2244]
+        verdad, tt, huecos = self.perdidas(quitar)
+        self.assertEqual(sorted(h[2] for h in huecos), [1, 1, 1, 2, 4])
+        self.assertLess(np.max(np.abs(tt - verdad)), 0.05)
+        # The gaps sit where the samples went: between the lines around them.
+        for t0, t1, n in huecos:
+            self.assertAlmostEqual(t1 - t0, (n + 1) / 10.0, places=6)
+        # A counter that skips tells the same.
+        verdad, tt, huecos = self.perdidas(quitar, contador_salta=True)
+        self.assertEqual(sorted(h[2] for h in huecos), [1, 1, 1, 2, 4])
+        self.assertLess(np.max(np.abs(tt - verdad)), 0.05)
 
-    def test_sellos_tardios_y_pasos_del_reloj_no_mueven_las_muestras(self):
+    def test_sin_el_movimiento_la_perdida_queda_en_su_segundo(self):
+        # No series to tell where: the loss goes to the end of its short
+        # second, so no sample strays more than one period (plus the half
+        # period of the grid's place that stamps cannot tell).
+        t, c = self.serie()
+        keep = np.setdiff1d(np.arange(len(t)), [500, 1201])
+        tt, huecos = tiempo.tiempos(_segundos(t[keep]), np.arange(len(keep)) % 73, 10.0)
+        self.assertEqual(sum(h[2] for h in huecos), 2)
+        self.assertLessEqual(np.max(np.abs(tt - t[keep])), 0.15 + 1e-6)
+
+    def test_sellos_tardios_y_pasos_del_reloj(self):
         t, c = self.serie()
         sellos = _segundos(t)
         # The loop held up 1.5 s: fifteen lines built in a burst, one stamp.
         sellos[1200:1215] = _segundos(t[1215])
         # The clock put a tenth of a second ahead from line 2000 on.
         sellos[2000:] = _segundos(t[2000:] + 0.1)
-        tt, huecos = tiempo.tiempos(sellos, c, 10.0)
+        tt, huecos = tiempo.tiempos(sellos, c, 10.0, self.movimiento(t))
+        # The burst loses nothing; the step ahead leaves one slot of the
+        # clock's time empty, and the times follow the clock.
+        self.assertLessEqual(sum(h[2] for h in huecos), 1)
+        self.assertTrue(np.all(np.diff(tt) > 0))
+        self.assertLess(np.max(np.abs(tt[:1900] - t[:1900])), 0.05)
+        self.assertLess(np.max(np.abs(tt[2100:] - (t[2100:] + 0.1))), 0.05)
+
+    def test_un_reloj_que_adelanta_no_acumula_error(self):
+        # The buoy's clock 300 ppm fast over three hours (3.2 s by the end):
+        # every line stays within a period of its own stamped second.
+        t = 1.8e9 + 0.37 + np.arange(108000) / 10.0
+        reloj = 1.8e9 + (t - 1.8e9) * (1 + 300e-6)
+        sellos = _segundos(reloj)
+        tt, huecos = tiempo.tiempos(sellos, np.arange(len(t)) % 73, 10.0, self.movimiento(t))
+        self.assertLessEqual(np.max(np.abs(tt - reloj)), 0.1 + 1e-6)
+        self.assertTrue(np.all((tt >= sellos - 0.1) & (tt < sellos + 1.1)))
+        # One slot of the clock's time in every 1 / (10 Hz x 300 ppm) s has no sample.
+        self.assertAlmostEqual(sum(h[2] for h in huecos), 32, delta=3)
+
+    def test_un_ritmo_que_no_es_entero(self):
+        # 1.28 Hz: one or two lines a second. The rate is the lines per
+        # second, no loss is made up from the uneven counts, and each sample
+        # stays within half a period of its time; one lost line is found.
+        t = 1.8e9 + 0.21 + np.arange(4000) / 1.28
+        fs = tiempo.frecuencia_muestreo(_segundos(t))
+        self.assertEqual(fs, 1.28)
+        tt, huecos = tiempo.tiempos(_segundos(t), np.arange(4000) % 9, fs, self.movimiento(t))
         self.assertEqual(huecos, [])
-        self.assertLess(np.max(np.abs(np.diff(tt) - 0.1)), 1e-6)
-        self.assertLess(np.max(np.abs(tt - t)), 0.15)
+        self.assertLess(np.max(np.abs(tt - t)), 0.5 / 1.28)
+        keep = np.setdiff1d(np.arange(4000), [1500])
+        tt, huecos = tiempo.tiempos(_segundos(t[keep]), np.arange(3999) % 9, fs, tuple(
+            (x[keep], q) for x, q in self.movimiento(t)))
+        self.assertEqual(sum(h[2] for h in huecos), 1)
+        self.assertLess(np.max(np.abs(tt - t[keep])), 1.0 / 1.28 + 0.5 / 1.28)
 
     def test_un_corte_largo_y_un_reloj_puesto_en_hora(self):
         t, c = self.serie()
@@ -146,6 +213,14 @@ class BaseDeTiempo(unittest.TestCase):
         self.assertEqual(len(huecos), 1)
         self.assertAlmostEqual(huecos[0][2], 950, delta=10)
         self.assertLess(np.max(np.abs(tt - t2)), 0.1)
+        # A clock set back starts a new stretch; stamps without a clock have no time.
+        sellos = _segundos(t)
+        sellos[1500:] -= 3600.0
+        sellos[:100] = np.nan
+        tt, huecos = tiempo.tiempos(sellos, c, 10.0)
+        self.assertTrue(np.all(np.isnan(tt[:100])))
+        self.assertLess(np.max(np.abs(tt[100:1500] - t[100:1500])), 0.05)
+        self.assertLess(np.max(np.abs(tt[1500:] - (t[1500:] - 3600.0))), 0.05)
 
 
 def mar_sintetico(trenes, fs=10.0, duracion=1200.0, deriva=(0.0, 0.0), semilla=4):
@@ -410,65 +485,123 @@ class Presentacion(unittest.TestCase):
 
 
 class Calidad(unittest.TestCase):
-    """Each test of the interval's QC on a sea that passes them all, spoiled
-    in one way at a time."""
+    """The interval's repair and tests, through the same path as the cards
+    (samples on a clock, the interval's grid, the spectra), on a sea that
+    passes them all, spoiled in one way at a time."""
 
     FW = dict(olas=170, heading_pct=100, align_pct=100, dir_ddeg=390, h13_cm=85)   # Hm0 0.89 m, from 39 degrees
+    T0 = 1.8e9  # a whole second
 
-    def evaluar(self, z, vn, ve, fw=None, presente=None):
-        if presente is None:
-            presente = np.isfinite(z) & np.isfinite(vn) & np.isfinite(ve)
-        f, P, nseg = espectro.welch([z, vn, ve], presente, 10.0)
-        p = espectro.parametros(f, P[0, 0].real)
-        p.update(espectro.direcciones(f, P, ip=p["ip"])[2])
-        fw = dict(self.FW, **(fw or {}))
-        p["h13_over_hm0"] = fw["h13_cm"] / 100.0 / p["hm0"]
-        return qc.evaluar(z, vn, ve, presente, 10.0, nseg, fw, p)
+    def intervalo(self, z, vn, ve, fw=None):
+        import datetime
+        U = datetime.timezone.utc
+        t = self.T0 + 0.05 + np.arange(len(z)) / 10.0
+        hay = np.isfinite(z)   # a sample with no heave has no line on the card
+        m = dict(t=t[hay], heave_m=z[hay], vn=vn[hay], ve=ve[hay])
+        it = analisis.Intervalo(datetime.datetime.fromtimestamp(self.T0, U),
+                                datetime.datetime.fromtimestamp(self.T0 + len(z) / 10.0, U),
+                                dict(self.FW, **(fw or {})))
+        return analisis.analizar_intervalo(it, m, 10.0)
 
     def mar(self):
         trenes = [(0.08 + 0.005 * k, 0.1, 30.0 + 2 * k) for k in range(10)]
         z, vn, ve = mar_sintetico(trenes)
-        return np.round(z, 2), vn, ve   # the buoy's centimetres
+        return np.round(z, 2), np.round(vn, 4), np.round(ve, 4)   # the buoy's resolution
 
     def test_un_mar_limpio_pasa_todo(self):
-        r = self.evaluar(*self.mar())
-        self.assertEqual(r, dict({k: qc.PASA for k in qc.NOMBRES}, qc_flag=qc.PASA), r)
+        it = self.intervalo(*self.mar())
+        self.assertEqual(it.qc, dict({k: qc.PASA for k in qc.NOMBRES}, qc_flag=qc.PASA), it.qc)
+        self.assertEqual((it.reparacion["faltan"], it.reparacion["reparadas_heave"],
+                          it.reparacion["reparadas_velocidad"]), (0, 0, 0))
+        self.assertEqual(it.esp["segmentos"], 22)
+
+    def test_fallos_cortos_reparados_sin_perder_datos(self):
+        z, vn, ve = self.mar()
+        limpio = self.intervalo(z, vn, ve)
+        # A velocity not a number every 1000 samples: the heave's products
+        # do not change at all, the direction keeps every segment.
+        vn2 = vn.copy()
+        vn2[500::1000] = np.nan
+        it = self.intervalo(z, vn2, ve)
+        for k in ("hm0", "tp", "tm01", "tm02"):
+            self.assertEqual(it.esp[k], limpio.esp[k], k)
+        self.assertEqual((it.esp["segmentos"], it.esp["segmentos_direccion"]), (22, 22))
+        self.assertLess(qc._dif_angular(it.esp["dir_mean"], limpio.esp["dir_mean"]), 0.2)
+        self.assertEqual(it.reparacion["reparadas_velocidad"], 12)
+        self.assertEqual(it.qc["qc_flag"], qc.PASA, it.qc)
+        # 1 % of the samples lost one at a time, and 24 heave spikes.
+        z2 = z.copy()
+        rnd = np.random.default_rng(7)
+        z2[rnd.choice(np.arange(2, 11998, 3), 120, replace=False)] = np.nan
+        z2[250::500] += 3.0
+        it = self.intervalo(z2, vn, ve)
+        self.assertEqual(it.reparacion["faltan"], 120)
+        self.assertEqual(it.reparacion["reparadas_heave"], 144)
+        self.assertLess(abs(it.esp["hm0"] / limpio.esp["hm0"] - 1), 0.005)
+        self.assertLess(abs(it.esp["tp"] / limpio.esp["tp"] - 1), 0.005)
+        self.assertEqual(it.esp["segmentos"], 22)
+        self.assertEqual((it.qc["gap"], it.qc["spike"], it.qc["percent_good"], it.qc["qc_flag"]),
+                         (qc.PASA, qc.PASA, qc.PASA, qc.PASA), it.qc)
+        # A rare high crest, smooth as a wave is, more than 5 standard
+        # deviations up: counted by the mean and standard deviation test,
+        # kept as it was.
+        z2 = z.copy()
+        tiempo_s = np.arange(len(z)) / 10.0
+        z2 -= 1.6 * np.exp(-0.5 * ((tiempo_s - 600.0) / 1.2) ** 2)   # heave is positive down
+        it = self.intervalo(z2, vn, ve)
+        self.assertGreater(np.sum(np.abs(z2 - np.mean(z2)) > 5 * np.std(z2)), 0)
+        self.assertEqual(it.reparacion["reparadas_heave"], 0)
+        np.testing.assert_array_equal(it.traza[1], z2)
+        self.assertEqual(it.qc["mean_std"], qc.PASA)   # a few samples of 12000
+        # Five velocities in a row are too many to make up: only the
+        # direction loses the segments that hold them.
+        vn2 = vn.copy()
+        vn2[6000:6005] = np.nan
+        it = self.intervalo(z, vn2, ve)
+        self.assertEqual((it.esp["segmentos"], it.esp["segmentos_direccion"]), (22, 20))
 
     def test_cada_fallo_da_su_codigo(self):
         z, vn, ve = self.mar()
-        z2 = z.copy()
-        z2[3000:3040] = z2[3000]; vn2 = vn.copy(); vn2[3000:3040] = vn2[3000]
-        ve2 = ve.copy(); ve2[3000:3040] = ve2[3000]
-        self.assertEqual(self.evaluar(z2, vn2, ve2)["flat_line"], qc.FALLA)   # 4 s stuck
-        z2 = z.copy()
-        z2[::500] += 3.0                                                       # 24 spikes
-        self.assertEqual(self.evaluar(z2, vn, ve)["spike"], qc.FALLA if 24 / 12000 > qc.SPIKE_FALLA else qc.SOSPECHOSO)
+        ev = lambda z2=z, vn2=vn, ve2=ve, **fw: self.intervalo(z2, vn2, ve2, fw).qc
+        z2, vn2, ve2 = z.copy(), vn.copy(), ve.copy()
+        z2[3000:3040] = z2[3000]
+        vn2[3000:3040] = vn2[3000]
+        ve2[3000:3040] = ve2[3000]
+        self.assertEqual(ev(z2, vn2, ve2)["flat_line"], qc.FALLA)              # 4 s stuck
         z2 = z.copy()
         z2[100] = 25.0
-        self.assertEqual(self.evaluar(z2, vn, ve)["range"], qc.FALLA)
-        vn2 = vn.copy()
-        vn2[200] = np.nan                                                      # " 99999.9999,"
-        self.assertEqual(self.evaluar(z, vn2, ve)["range"], qc.SOSPECHOSO)
+        r = ev(z2)
+        self.assertEqual((r["range"], r["spike"]), (qc.SOSPECHOSO, qc.PASA))   # one sample, repaired
         z2 = z.copy()
-        z2[4000:4600] = np.nan                                                 # 5 % missing
-        r = self.evaluar(z2, vn, ve)
-        self.assertEqual((r["gap"], r["qc_flag"]), (qc.SOSPECHOSO, qc.SOSPECHOSO))
-        self.assertEqual(self.evaluar(z, vn, ve, fw=dict(heading_pct=70))["fw_quality"], qc.SOSPECHOSO)
-        self.assertEqual(self.evaluar(z, vn, ve, fw=dict(align_pct=20))["fw_quality"], qc.FALLA)
+        z2[4000:5000] = np.nan                                                 # 8 % missing in one piece
+        r = ev(z2)
+        self.assertEqual((r["gap"], r["percent_good"], r["qc_flag"]), (qc.SOSPECHOSO, qc.SOSPECHOSO, qc.SOSPECHOSO))
+        z2 = z.copy()
+        z2[2000:5000] = np.nan                                                 # 25 %
+        r = ev(z2)
+        self.assertEqual((r["gap"], r["percent_good"], r["qc_flag"]), (qc.FALLA, qc.FALLA, qc.FALLA))
+        z2 = z.copy()
+        z2[6000:] += 0.5                                                       # the mean jumps
+        self.assertEqual(ev(z2)["segment_shift"], qc.FALLA)
+        z2 = z + 1.0 * np.sin(2 * np.pi * 0.01 * np.arange(len(z)) / 10.0)   # a 100-s surge
+        self.assertEqual(ev(z2)["low_frequency"], qc.FALLA)
+        self.assertEqual(ev(z * 0.02)["bulk_range"], qc.SOSPECHOSO)           # Hm0 2 cm
+        self.assertEqual(ev(heading_pct=70)["fw_quality"], qc.SOSPECHOSO)
+        self.assertEqual(ev(align_pct=20)["fw_quality"], qc.FALLA)
 
-    def test_la_boya_contra_el_espectro(self):
+    def test_la_boya_contra_el_espectro_no_suspende_el_intervalo(self):
         z, vn, ve = self.mar()
-        # A buoy direction turned half a turn (a wrong correction factor) fails.
-        self.assertEqual(self.evaluar(z, vn, ve, fw=dict(dir_ddeg=2100))["direction"], qc.FALLA)
-        self.assertEqual(self.evaluar(z, vn, ve, fw=dict(dir_ddeg=720))["direction"], qc.SOSPECHOSO)
-        # Heights in the wrong unit (twice, or half) fail; a few waves are not judged.
-        self.assertEqual(self.evaluar(z, vn, ve, fw=dict(h13_cm=170))["h13_hm0"], qc.FALLA)
-        self.assertEqual(self.evaluar(z, vn, ve, fw=dict(h13_cm=40))["h13_hm0"], qc.FALLA)
-        self.assertEqual(self.evaluar(z, vn, ve, fw=dict(h13_cm=65))["h13_hm0"], qc.SOSPECHOSO)
-        r = self.evaluar(z, vn, ve, fw=dict(olas=5, dir_ddeg=2100))
-        self.assertEqual((r["h13_hm0"], r["direction"]), (qc.NO_EVALUADO, qc.NO_EVALUADO))
-        # The no-direction mark of the buoy is not a direction.
-        self.assertEqual(self.evaluar(z, vn, ve, fw=dict(dir_ddeg=9999))["direction"], qc.NO_EVALUADO)
+        ev = lambda **fw: self.intervalo(z, vn, ve, fw).qc
+        C = qc.COMPARACION
+        # The buoy's direction half a turn off, or its heights in another
+        # unit: the comparison says so; the interval's own values still pass.
+        for fw, codigo in ((dict(dir_ddeg=2100), qc.FALLA), (dict(dir_ddeg=720), qc.SOSPECHOSO),
+                           (dict(h13_cm=170), qc.FALLA), (dict(h13_cm=40), qc.FALLA),
+                           (dict(h13_cm=65), qc.SOSPECHOSO)):
+            r = ev(**fw)
+            self.assertEqual((r[C], r["qc_flag"]), (codigo, qc.PASA), fw)
+        self.assertEqual(ev(olas=5, dir_ddeg=2100)[C], qc.NO_EVALUADO)
+        self.assertEqual(ev(dir_ddeg=9999)[C], qc.PASA)   # no direction: only the heights compared
 
 
 class Intervalos(unittest.TestCase):
