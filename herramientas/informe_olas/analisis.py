@@ -267,13 +267,15 @@ def analizar_intervalo(it, m, fs):
         # cross-spectra as a1, b1 (the segments with all three series).
         _, _, a2, b2, kc = espectro.momentos(f, P)
         e.update(espectro.segundo_orden(f, S, a2, b2, e["dir_mean"]))
+        e["check_factor"] = espectro.factor_de_control(f, S, kc)
         e["gl"] = espectro.grados_de_libertad_de(con_heave, fs)
         e["gl_direccion"] = espectro.grados_de_libertad_de(presente, fs)
         it.espectro = Espectro(f, S, a1, b1, a2, b2, kc, e["gl"], e["gl_direccion"])
     else:
         e.update(hm0=np.nan, tp=np.nan, tm01=np.nan, tm02=np.nan, fp=np.nan, dir_mean=np.nan,
                  dir_peak=np.nan, spread=np.nan, spread_peak=np.nan, a2=np.nan, b2=np.nan,
-                 dir_principal=np.nan, spread2=np.nan, gl=0.0, gl_direccion=0.0)
+                 dir_principal=np.nan, spread2=np.nan, gl=0.0, gl_direccion=0.0,
+                 check_factor=np.nan)
     if it.fw is not None and it.fw["olas"] > 0 and e["hm0"] > 0:
         e["h13_over_hm0"] = (it.fw["h13_cm"] / 100.0) / e["hm0"]
     else:

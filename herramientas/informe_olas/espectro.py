@@ -209,6 +209,16 @@ def momentos(f, P):
     return a1, b1, a2, b2, k
 
 
+def factor_de_control(f, S, k, banda=BANDA_HZ):
+    """The check factor of the whole band: k weighted by the heave's
+    variance density over the bins where both are there."""
+    sel = (f >= banda[0]) & (f <= banda[1]) & np.isfinite(k) & np.isfinite(S)
+    E = S[sel]
+    if not np.sum(E) > 0:
+        return np.nan
+    return float(np.sum(k[sel] * E) / np.sum(E))
+
+
 def direcciones_por_frecuencia(a1, b1, a2, b2):
     """Mean direction, spread, principal direction and second-order spread
     (degrees) at each frequency."""

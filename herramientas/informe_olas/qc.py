@@ -67,6 +67,11 @@ HM0_MAX_M = 20.0
 HM0_MIN_M = 0.05        # below this the directions mean little: suspect
 TP_RANGO_S = (2.0, 30.0)
 SPREAD_MAX_DEG = 80.0   # Kuik's spread of an isotropic sea is 81 degrees
+# Check factor test: the energy-weighted check factor over the band of the
+# bulk parameters (horizontal over vertical motion, 1 in deep water and
+# 1/tanh(kh) at depth h: 1.5 is kh = 0.8, a 8-s wave in 8 m of water). The
+# manual gives it a soft flag only: suspect outside these bounds, never fail.
+CONTROL_PASA = (0.75, 1.5)
 # The buoy's heading and alignment percentages (the sensor's own status).
 CALIDAD_SOSPECHOSA, CALIDAD_FALLA = 90, 50
 # Zero-crossing against spectral values: not a test of the data against a
@@ -83,7 +88,7 @@ DISPERSION_MAXIMA = 60.0
 
 # The tests that make the aggregate flag, then the comparison of methods.
 AGREGADOS = ("gap", "spike", "range", "acceleration", "mean_std", "segment_shift", "flat_line",
-             "low_frequency", "percent_good", "bulk_range", "fw_quality")
+             "low_frequency", "check_factor", "percent_good", "bulk_range", "fw_quality")
 COMPARACION = "zero_crossing_agreement"
 NOMBRES = AGREGADOS + (COMPARACION,)
 
@@ -97,6 +102,7 @@ NOMBRE_QARTOD = {
     "segment_shift": "Time Series Segment Shift Test",
     "flat_line": "Time Series Flat Line Test",
     "low_frequency": "Time Series Low-Frequency Energy Test",
+    "check_factor": "Check Factor Test (check ratio of horizontal to vertical motion)",
     "percent_good": "Percent Points Good (the check for M % good data)",
     "bulk_range": "Bulk Wave Parameters Max/Min/Acceptable Range Test",
     "fw_quality": "Sensor status (the buoy's heading and alignment percentages)",
@@ -314,6 +320,12 @@ def evaluar(rep, fs, fw, esp, espectro=None):
     else:
         r["low_frequency"] = NO_EVALUADO
 
+    kb = esp.get("check_factor", np.nan)
+    if kb is not None and np.isfinite(kb):
+        r["check_factor"] = PASA if CONTROL_PASA[0] <= kb <= CONTROL_PASA[1] else SOSPECHOSO
+    else:
+        r["check_factor"] = NO_EVALUADO
+
     buenas = 100.0 * rep["buenas"] / n
     r["percent_good"] = FALLA if buenas < BUENAS_FALLA else (SOSPECHOSO if buenas < BUENAS_SOSPECHOSO else PASA)
 
@@ -355,6 +367,8 @@ def umbrales(nombre):
                               shift_sigmas=DESPLAZAMIENTO_SIGMAS),
         "flat_line": dict(suspect_s=PLANO_SOSPECHOSO_S, fail_s=PLANO_FALLA_S),
         "low_frequency": dict(low_frequency_hz=BAJA_HZ, suspect_ratio=BAJA_SOSPECHOSA, fail_ratio=BAJA_FALLA),
+        "check_factor": dict(suspect_below=CONTROL_PASA[0], suspect_above=CONTROL_PASA[1],
+                             band_hz=[BAJA_HZ, 0.5]),
         "percent_good": dict(suspect_below_percent=BUENAS_SOSPECHOSO, fail_below_percent=BUENAS_FALLA),
         "bulk_range": dict(hm0_max_m=HM0_MAX_M, hm0_min_m=HM0_MIN_M, tp_min_s=TP_RANGO_S[0],
                            tp_max_s=TP_RANGO_S[1], spread_max_deg=SPREAD_MAX_DEG),

@@ -15,7 +15,7 @@ COLUMNAS = ["start_utc", "end_utc", "samples", "waves", "h13_m", "hmax_m", "h110
             "tmax_s", "tpeak_fw_s", "t13_s", "t110_s", "spread_fw_deg", "dir2_fw_deg", "spread2_fw_deg",
             "heading_pct", "align_pct", "spread_peak_deg", "segments",
             "dir_principal_deg", "spread2_deg", "a2_mean", "b2_mean", "dof",
-            "segments_direction", "dof_direction"] + ["qc_" + n for n in qc.NOMBRES] + \
+            "segments_direction", "dof_direction", "check_factor"] + ["qc_" + n for n in qc.NOMBRES] + \
            ["res_file"]
 
 
@@ -56,6 +56,7 @@ def fila_intervalo(it):
         "dir_principal_deg": _num(e.get("dir_principal"), "%.2f"), "spread2_deg": _num(e.get("spread2"), "%.2f"),
         "a2_mean": _num(e.get("a2"), "%.4f"), "b2_mean": _num(e.get("b2"), "%.4f"), "dof": _num(e.get("gl"), "%.1f"),
         "segments_direction": e.get("segmentos_direccion", 0), "dof_direction": _num(e.get("gl_direccion"), "%.1f"),
+        "check_factor": _num(e.get("check_factor"), "%.3f"),
         "qc_flag": it.qc.get("qc_flag", qc.FALTA), "res_file": fw.get("fichero", ""),
     }
     for n in qc.NOMBRES:
@@ -295,6 +296,10 @@ class NetCDF:
                   comment="as dof, over the segments whose heave and both velocities are complete, from which "
                           "a1, b1, a2, b2, the check factor and the directional spectrum come"),
              es("gl_direccion")),
+            ("check_factor_mean", "f4",
+             dict(units="1", long_name="check factor of the band: sqrt((Snn + See) / (w^2 Szz)) weighted by the "
+                                       "heave's variance density",
+                  comment="1 for deep-water waves, 1/tanh(kh) at depth h" + bins), es("check_factor")),
             ("spectrum_ci_lower_factor", "f4",
              dict(units="1", long_name="%d %% confidence: lower limit of the spectrum over the spectrum" % pc,
                   comment="dof / chi-squared quantile %.2f of dof degrees of freedom" % (1 - (1 - espectro.CONFIANZA) / 2)),

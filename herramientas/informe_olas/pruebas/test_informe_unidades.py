@@ -586,6 +586,15 @@ class Calidad(unittest.TestCase):
         z2 = z + 1.0 * np.sin(2 * np.pi * 0.01 * np.arange(len(z)) / 10.0)   # a 100-s surge
         self.assertEqual(ev(z2)["low_frequency"], qc.FALLA)
         self.assertEqual(ev(z * 0.02)["bulk_range"], qc.SOSPECHOSO)           # Hm0 2 cm
+        # Horizontal against vertical motion: 1 in deep water, a little more
+        # in shallow water, twice that from a wrong velocity scale or a
+        # snagged mooring (suspect only: the test has no fail).
+        self.assertAlmostEqual(self.intervalo(z, vn, ve).esp["check_factor"], 1.0, delta=0.05)
+        self.assertEqual(ev(z, vn * 1.2, ve * 1.2)["check_factor"], qc.PASA)
+        r = ev(z, vn * 2.0, ve * 2.0)
+        self.assertEqual((r["check_factor"], r["qc_flag"]), (qc.SOSPECHOSO, qc.SOSPECHOSO), r)
+        self.assertEqual(ev(z, vn * 0.5, ve * 0.5)["check_factor"], qc.SOSPECHOSO)
+        self.assertEqual(ev(z, vn * np.nan, ve)["check_factor"], qc.NO_EVALUADO)   # no velocities
         self.assertEqual(ev(heading_pct=70)["fw_quality"], qc.SOSPECHOSO)
         self.assertEqual(ev(align_pct=20)["fw_quality"], qc.FALLA)
 
