@@ -32,7 +32,14 @@ def del_dia(d, ficheros):
         fichero = next((nombre for t, nombre in nuevas
                         if t != primera and t0 - 1.0 <= t <= t1 + 2.0), None)
         duracion = t1 - t0
-        if fichero and duracion <= REINICIO_MAXIMO_S:
+        if fichero and duracion <= REINICIO_MAXIMO_S and _cierre(d, t0, t1):
+            # The buoy closed the interval itself (its record is there) and
+            # started the next one's files: a pause of its own, such as the
+            # GPS fix it takes every few hours, not a restart.
+            tipo = "pause at an interval's end"
+            detalle = ("%.1f s without samples as the buoy closed its interval and started %s (its record "
+                       "of the interval is there: no restart)" % (duracion, fichero))
+        elif fichero and duracion <= REINICIO_MAXIMO_S:
             tipo = "restart (power cut or reset)"
             detalle = "%.1f s without samples, the buoy started %s" % (duracion, fichero)
         elif fichero:
@@ -55,6 +62,12 @@ def del_dia(d, ficheros):
                                muestras=None, donde=d.nombre,
                                detalle="samples but no .res line (a cut, the card out, or no waves)"))
     return faltas
+
+
+def _cierre(d, t0, t1):
+    """Whether an interval with the buoy's own record ends within the gap
+    (t0, t1), give or take the second the record's end is written in."""
+    return any(it.fw is not None and t0 - 2.0 <= it.fin.timestamp() <= t1 + 2.0 for it in d.intervalos)
 
 
 def _reparable():

@@ -624,6 +624,29 @@ class Intervalos(unittest.TestCase):
         self.assertEqual(analisis.longitud_intervalo([870, 880, 900, 920, 940]), 20)
         self.assertEqual(analisis.longitud_intervalo([]), 20)
 
+    def test_una_pausa_al_cerrar_el_intervalo_no_es_un_reinicio(self):
+        import datetime
+        from informe_olas import fallos
+        U = datetime.timezone.utc
+        T = datetime.datetime(2026, 12, 7, 18, 0, 1, tzinfo=U).timestamp()
+        d = analisis.Dia("261207")
+        d.primeras = {"1740.raw": T - 1200.0, "1800.raw": T - 0.2, "1810.raw": T + 603.5}
+        # A second lost as the buoy closes the 17:40 interval, whose record
+        # is on the card: its own pause, not a restart. Three seconds lost
+        # mid-interval as a new file starts: a restart.
+        d.huecos = [(T - 2.0, T - 1.0, 9), (T + 600.0, T + 603.0, 28)]
+        d.intervalos = [analisis.Intervalo(datetime.datetime.fromtimestamp(T - 1200.0, U),
+                                           datetime.datetime.fromtimestamp(T, U), dict(olas=150)),
+                        analisis.Intervalo(datetime.datetime.fromtimestamp(T, U),
+                                           datetime.datetime.fromtimestamp(T + 1200.0, U), None)]
+        tipos = [(f["tipo"], f["donde"]) for f in fallos.del_dia(d, [])]
+        self.assertEqual(tipos, [("pause at an interval's end", "261207/1800.raw"),
+                                 ("restart (power cut or reset)", "261207/1810.raw"),
+                                 ("interval without the buoy's record", "261207")])
+        # Without the buoy's record of the interval the same gap is a restart.
+        d.intervalos[0].fw = None
+        self.assertEqual(fallos.del_dia(d, [])[0]["tipo"], "restart (power cut or reset)")
+
 
 if __name__ == "__main__":
     unittest.main()
