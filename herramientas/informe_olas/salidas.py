@@ -114,7 +114,8 @@ class NetCDF:
         v = nc.createVariable("sample_time", "f8", ("sample",), zlib=True)
         v.setncatts(dict(standard_name="time", long_name="time of the sample", units=TIEMPO,
                          calendar="standard", axis="T",
-                         comment="rebuilt from the record's clock second and the steady sampling rate"))
+                         comment="each line on a grid of the sampling rate anchored to its own stamped second of the "
+                                 "buoy's clock; a lost sample has no row (samples_missing counts them)"))
         self._var("heave", "f4", ("sample",), units="m", positive="down",
                   long_name="heave of the buoy, positive down (the sensor's sign)",
                   comment="written by the buoy in whole centimetres rounded away from zero; "
