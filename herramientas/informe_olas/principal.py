@@ -53,12 +53,8 @@ class ErrorEntrada(Exception):
     """Input the report cannot be made from: one line says why."""
 
 
-def _abrir_tarjetas(rutas):
-    """Opens every card and lists its files. Returns [(name, origin, days,
-    others, empty day folders)] in the order of their first day; raises
-    ErrorEntrada for a card that holds nothing to read."""
-    tarjetas = []
-    # Each card by the end of its path, as much of it as tells them apart.
+def nombres_de_tarjetas(rutas):
+    """Each card by the end of its path, as much of it as tells them apart."""
     partes = [os.path.normpath(os.path.abspath(r)).split(os.sep) for r in rutas]
     for k in range(1, max(len(p) for p in partes) + 1):
         nombres = ["/".join(p[-k:]) for p in partes]
@@ -69,6 +65,15 @@ def _abrir_tarjetas(rutas):
         vistos[n] = vistos.get(n, 0) + 1
         if vistos[n] > 1:
             nombres[k] = "%s (%d)" % (n, vistos[n])   # the same card given twice
+    return nombres
+
+
+def _abrir_tarjetas(rutas):
+    """Opens every card and lists its files. Returns [(name, origin, days,
+    others, empty day folders)] in the order of their first day; raises
+    ErrorEntrada for a card that holds nothing to read."""
+    tarjetas = []
+    nombres = nombres_de_tarjetas(rutas)
     for ruta, nombre in zip(rutas, nombres):
         try:
             origen = tarjeta.abrir(ruta)
@@ -240,7 +245,7 @@ def _informe(a, argv):
     nc.olas(olas)
     nc.intervalos(intervalos)
     banderas.escribir(nc.nc, intervalos, faltas)
-    nc.cerrar(_historia(sys.argv[1:] if argv is None else argv), informes, ajustes.atributos())
+    nc.cerrar(_historia(sys.argv[1:] if argv is None else argv, nombres_de_tarjetas(a.card)), informes, ajustes.atributos())
     salidas.escribir_intervalos(os.path.join(a.out, "intervals.csv"), intervalos)
     salidas.escribir_olas(os.path.join(a.out, "waves.csv"), olas)
     direccional = _direccional(intervalos, a.direccional)
@@ -268,11 +273,13 @@ def _informe(a, argv):
     return 0
 
 
-def _historia(argv):
+def _historia(argv, nombres=None):
     """The command line with the card and the output folder cut to their last
-    names: the file is read elsewhere, and this machine's folders are
-    nobody's business. Every option but --quiet takes a value."""
+    names (the cards to nombres, the names that tell them apart, when given):
+    the file is read elsewhere, and this machine's folders are nobody's
+    business. Every option but --quiet takes a value."""
     corto = lambda x: os.path.basename(os.path.normpath(x)) if x else x
+    tarjetas = list(nombres or [])
     fuera, opcion = [], None
     for x in argv:
         if opcion is not None:
@@ -285,7 +292,7 @@ def _historia(argv):
             if "=" not in x and x not in ("--quiet", "-h", "--help"):
                 opcion = x
         else:
-            fuera.append(corto(x))
+            fuera.append(tarjetas.pop(0) if tarjetas else corto(x))
     return "informe " + " ".join(shlex.quote(x) for x in fuera)
 
 

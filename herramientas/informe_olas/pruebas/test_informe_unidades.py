@@ -482,6 +482,11 @@ class Presentacion(unittest.TestCase):
         self.assertEqual(h, "informe card.img --out informe --station 'B 1'")
         h = principal._historia(["--quiet", "/media/a/TARJETA/", "--out=/srv/x/y", "--institution", "Univ. A/B"])
         self.assertEqual(h, "informe --quiet TARJETA --out=y --institution 'Univ. A/B'")
+        # Two cards of one name are told apart as the dataset's source does.
+        tarjetas = ["/srv/boya/2026a/card.img", "/srv/boya/2026b/card.img"]
+        self.assertEqual(principal.nombres_de_tarjetas(tarjetas), ["2026a/card.img", "2026b/card.img"])
+        h = principal._historia(tarjetas + ["--out", "/tmp/x"], principal.nombres_de_tarjetas(tarjetas))
+        self.assertEqual(h, "informe 2026a/card.img 2026b/card.img --out x")
 
 
 class Calidad(unittest.TestCase):
