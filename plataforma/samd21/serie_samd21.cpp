@@ -32,7 +32,8 @@ using namespace samd21;
 
 extern "C" volatile uint32_t samd21_uart_descartados[4];
 // Counts the firmware's ticks and the receive interrupts that brought bytes
-// (on any port): what ends a serial port's wait.
+// (on any port): what ends a serial port's wait. The tick may preempt a
+// receive interrupt's increment and one count is lost, never the change.
 extern "C" volatile uint32_t samd21_eventos;
 extern "C" volatile uint32_t samd21_milisegundos;
 
