@@ -24,7 +24,6 @@ namespace {
 constexpr uint32_t HZ_CPU = 48000000u;
 constexpr uint32_t CICLOS_MS = HZ_CPU / 1000u;
 
-
 void esperar_gclk()
 {
     while (GCLK.STATUS & GCLK_STATUS_SYNCBUSY) {}
