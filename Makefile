@@ -71,10 +71,14 @@ fuzz: deps
 	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target arneses
 	./herramientas/fuzz.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
 
-# A month at sea with faults; SOAK_DAYS shortens it.
+# A month at sea with faults; SOAK_DAYS shortens it (fractions of a day too).
+# BOARD=samd21 runs the flashable image on the emulated chip instead.
 SOAK_DAYS ?= 30
-soak: build
-	/usr/bin/python3 herramientas/soak.py --days $(SOAK_DAYS) --sim $(BUILD)/olas-sim
+BOARD ?= host
+SOAK_IMAGEN = $(if $(filter samd21,$(BOARD)),firmware)
+soak: build $(SOAK_IMAGEN)
+	/usr/bin/python3 herramientas/soak.py --days $(SOAK_DAYS) --sim $(BUILD)/olas-sim --board $(BOARD) \
+	  --firmware $(BUILD_SAMD21)/olas.elf
 
 # Simulation speed, instructions per sensor epoch, and size on the target.
 bench: build firmware

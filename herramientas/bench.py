@@ -125,6 +125,26 @@ def chip(sim, elf, horas):
         shutil.rmtree(carpeta, ignore_errors=True)
 
 
+FUNCIONES_MOSTRADAS = 15
+
+
+def legible(simbolo):
+    """A C++ symbol as the source names it (c++filt), without its arguments."""
+    try:
+        r = subprocess.run(["c++filt", simbolo], capture_output=True, text=True, timeout=10).stdout.strip()
+    except (OSError, subprocess.SubprocessError):
+        return simbolo
+    r = (r or simbolo).replace("(anonymous namespace)::", "")
+    corte = r.find("(")
+    return r[:corte] if corte > 0 else r
+
+
+def funciones_mas_caras(por_funcion, n):
+    """The n functions with the most instructions per epoch, with their names
+    made readable."""
+    return [(legible(f), v) for f, v in sorted(por_funcion.items(), key=lambda x: -x[1])[:n] if v]
+
+
 def tamanos():
     cxx = shutil.which("arm-none-eabi-g++")
     size = shutil.which("arm-none-eabi-size")
@@ -208,6 +228,9 @@ def main():
         for m, n in sorted(c["per_epoch_by_module"].items(), key=lambda x: -x[1]):
             if n:
                 print("%-44s %d" % ("    " + m, n))
+        print("%-44s %s" % ("  the functions that cost most, per epoch", ""))
+        for f, n in funciones_mas_caras(c["per_epoch_by_function"], FUNCIONES_MOSTRADAS):
+            print("%-44s %d" % ("    " + f, n))
         print("%-44s %.2f %%" % ("  CPU busy (not asleep in WFI)", 100.0 * c["cpu_busy_fraction"]))
         print("%-44s %d of %d bytes%s" % ("  deepest stack", c["deepest_stack_bytes"], c["stack_reserve_bytes"],
                                          "" if c["stack_within_reserve"] else "  ** beyond the reserve **"))

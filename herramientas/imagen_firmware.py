@@ -407,7 +407,7 @@ def analisis_pila(elf):
         return r
 
     principal = profundidad("samd21_ejecutar", set())
-    tick = profundidad("TCC0_Handler", set())
+    tick = profundidad("samd21_tick_tcc0" if "samd21_tick_tcc0" in funciones else "TCC0_Handler", set())
     otras = max((profundidad(n, set()) for n in sorted(funciones) if re.match(r"SERCOM\d_Handler|SysTick_Handler", n)),
                 key=lambda p: p[0])
     total = principal[0] + otras[0] + MARCO_EXCEPCION + tick[0] + MARCO_EXCEPCION

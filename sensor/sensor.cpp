@@ -8,20 +8,40 @@
 
 uint8_t cprocesada[TAM_TRAMA_PROCESADA];
 
-// CRC-16/KERMIT over pBuffer[iposicion_inicio] .. pBuffer[bufferSize - 1].
+namespace {
+
+// CRC-16/KERMIT a byte at a time: entry n is the CRC register n after its
+// eight shifts (right-shifting, polynomial 0x8408), built when the firmware
+// is compiled, 512 bytes of flash.
+struct TablaCrc {
+    uint16_t v[256];
+};
+
+constexpr TablaCrc construir_tabla_crc()
+{
+    TablaCrc t{};
+    for (uint32_t n = 0; n < 256; n++) {
+        uint16_t c = (uint16_t)n;
+        for (uint8_t b = 0; b < 8; b++) c = (c & 1) ? (uint16_t)((c >> 1) ^ 0x8408) : (uint16_t)(c >> 1);
+        t.v[n] = c;
+    }
+    return t;
+}
+
+constexpr TablaCrc TABLA_CRC = construir_tabla_crc();
+static_assert(TABLA_CRC.v[1] == 0x1189 && TABLA_CRC.v[128] == 0x8408 && TABLA_CRC.v[255] == 0x0F78,
+              "CRC-16/KERMIT table");
+
+}  // namespace
+
+// CRC-16/KERMIT over pBuffer[iposicion_inicio] .. pBuffer[bufferSize - 1]:
+// the same value as eight right shifts per byte, one table step per byte.
 uint16_t calcCRC(const void *pBuffer, uint16_t bufferSize, uint16_t iposicion_inicio)
 {
     const uint8_t *p = static_cast<const uint8_t *>(pBuffer);
     uint16_t crc = 0;
-    for (uint32_t i = iposicion_inicio; i < bufferSize; i++) {
-        crc ^= p[i];
-        for (uint8_t b = 0; b < 8; b++) {
-            if (crc & 1)
-                crc = (uint16_t)((crc >> 1) ^ 0x8408);
-            else
-                crc = (uint16_t)(crc >> 1);
-        }
-    }
+    for (uint32_t i = iposicion_inicio; i < bufferSize; i++)
+        crc = (uint16_t)((crc >> 8) ^ TABLA_CRC.v[(uint8_t)(crc ^ p[i])]);
     return crc;
 }
 

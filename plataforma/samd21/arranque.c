@@ -44,6 +44,7 @@ void SERCOM3_Handler(void) DEBIL;
 void SERCOM4_Handler(void) DEBIL;
 void SERCOM5_Handler(void) DEBIL;
 void TCC0_Handler(void) DEBIL;
+void samd21_tick_tcc0(void);   /* counts the tick, then TCC0_Handler */
 void TCC1_Handler(void) DEBIL;
 void TCC2_Handler(void) DEBIL;
 void TC3_Handler(void) DEBIL;
@@ -85,7 +86,7 @@ __attribute__((section(".vectores"), used)) const Vector samd21_vectores[16 + 28
     SERCOM3_Handler,   /* 12 */
     SERCOM4_Handler,   /* 13 */
     SERCOM5_Handler,   /* 14 */
-    TCC0_Handler,      /* 15 */
+    samd21_tick_tcc0,  /* 15 */
     TCC1_Handler,      /* 16 */
     TCC2_Handler,      /* 17 */
     TC3_Handler,       /* 18 */

@@ -15,12 +15,14 @@
 
 using namespace samd21;
 
+// SysTick's count of milliseconds (the serial ports' waits read it too).
+extern "C" volatile uint32_t samd21_milisegundos;
+volatile uint32_t samd21_milisegundos = 0;
+
 namespace {
 
 constexpr uint32_t HZ_CPU = 48000000u;
 constexpr uint32_t CICLOS_MS = HZ_CPU / 1000u;
-
-volatile uint32_t g_milisegundos = 0;
 
 void esperar_gclk()
 {
@@ -98,7 +100,19 @@ extern "C" void samd21_iniciar_relojes(void)
     SYSTICK.CSR = SYST_CSR_CLKSOURCE | SYST_CSR_TICKINT | SYST_CSR_ENABLE;
 }
 
-extern "C" void SysTick_Handler(void) { g_milisegundos = g_milisegundos + 1u; }
+extern "C" void SysTick_Handler(void) { samd21_milisegundos = samd21_milisegundos + 1u; }
+
+// TCC0's vector: the firmware's tick, counted among the events that end a
+// serial port's wait (the serial ports count their received bytes).
+extern "C" {
+volatile uint32_t samd21_eventos = 0;
+void TCC0_Handler(void);
+void samd21_tick_tcc0(void)
+{
+    samd21_eventos = samd21_eventos + 1u;
+    TCC0_Handler();
+}
+}
 
 extern "C" [[noreturn]] void samd21_ejecutar(void)
 {
@@ -108,12 +122,12 @@ extern "C" [[noreturn]] void samd21_ejecutar(void)
 
 // ------------------------------------------------------------------ time
 
-uint32_t millis() { return g_milisegundos; }
+uint32_t millis() { return samd21_milisegundos; }
 
 uint32_t micros()
 {
     uint32_t p = primask_desactivar();
-    uint32_t ms = g_milisegundos;
+    uint32_t ms = samd21_milisegundos;
     uint32_t cuenta = SYSTICK.CVR;
     // A wrap not served yet (interrupts are off here, or we are in a handler
     // of equal or higher priority): the counter has started its next millisecond.
@@ -140,47 +154,59 @@ void delay(uint32_t milisegundos)
 
 // ------------------------------------------------------------------ pins
 
-// The mode each PORT line was last given (by its slot in the wiring table),
-// 0 for none yet: the firmware sets its pins' modes at every pass of the
-// loop, and a mode already in place is not written again. Only pinMode and
-// digitalWrite touch these lines' registers; a write to the output latch of
-// a line with its pull-up on moves the pull, so the next pinMode writes
-// everything again. A mode is remembered as its number plus one.
-static volatile uint8_t g_modo_linea[NUM_PINES_PLACA];
+// The mode each Arduino pin number's PORT line was last given, 0 for none
+// yet: the firmware sets its pins' modes at every pass of the loop, and a
+// mode already in place is not written again. The numbers that share a line
+// (the chip select's two) are kept alike. Only pinMode and digitalWrite touch
+// these lines' registers; a write to the output latch of a line with its
+// pull-up on moves the pull, so the next pinMode writes everything again. A
+// mode is remembered as its number plus one.
+static volatile uint8_t g_modo_pin[LIMITE_PIN_ARDUINO];
 
 static_assert(INPUT == 0 && OUTPUT == 1 && INPUT_PULLUP == 2, "the modes remembered as their number plus one");
 static constexpr uint8_t MODO_ENTRADA_PULLUP = INPUT_PULLUP + 1;
 
-// The registers of one line, with interrupts off so that a handler finds
-// them and the remembered mode in agreement.
-static void __attribute__((noinline)) fijar_modo(uint8_t indice, uint8_t marca)
+// Every number on the line of entry i of the wiring table remembers marca.
+static void recordar_modo(uint8_t indice, uint8_t marca)
 {
-    const PinPlaca &p = PINES_PLACA[indice];
-    PortGrupo &g = port_grupo(p.grupo);
-    uint32_t m = 1u << p.bit;
-    uint32_t primask = primask_desactivar();
-    if (marca == OUTPUT + 1) {
-        g.PINCFG[p.bit] = PORT_PINCFG_INEN;
-        g.DIRSET = m;
-    } else if (marca == MODO_ENTRADA_PULLUP) {
-        g.DIRCLR = m;
-        g.OUTSET = m;   // pull towards high
-        g.PINCFG[p.bit] = PORT_PINCFG_INEN | PORT_PINCFG_PULLEN;
-    } else {
-        g.DIRCLR = m;
-        g.PINCFG[p.bit] = PORT_PINCFG_INEN;
-    }
-    g_modo_linea[ranura_linea(indice)] = marca;
-    primask_restaurar(primask);
+    uint8_t ranura = ranura_linea(indice);
+    for (uint8_t j = 0; j < NUM_PINES_PLACA; j++)
+        if (ranura_linea(j) == ranura) g_modo_pin[PINES_PLACA[j].arduino] = marca;
 }
 
-void pinMode(uint32_t pin, uint32_t modo)
+// The registers of one line, with interrupts off so that a handler finds
+// them and the remembered mode in agreement.
+static void __attribute__((noinline)) fijar_modo(uint32_t pin, uint32_t modo)
 {
     uint8_t i = indice_pin(pin);
     if (i == SIN_ENTRADA) return;
     uint8_t marca = (uint8_t)(modo <= INPUT_PULLUP ? modo + 1u : INPUT + 1u);   // an unknown mode: input
-    if (g_modo_linea[ranura_linea(i)] == marca) return;
-    fijar_modo(i, marca);
+    const PinPlaca &p = PINES_PLACA[i];
+    PortGrupo &g = port_grupo(p.grupo);
+    uint32_t m = 1u << p.bit;
+    uint32_t primask = primask_desactivar();
+    if (g_modo_pin[pin] != marca) {
+        if (marca == OUTPUT + 1) {
+            g.PINCFG[p.bit] = PORT_PINCFG_INEN;
+            g.DIRSET = m;
+        } else if (marca == MODO_ENTRADA_PULLUP) {
+            g.DIRCLR = m;
+            g.OUTSET = m;   // pull towards high
+            g.PINCFG[p.bit] = PORT_PINCFG_INEN | PORT_PINCFG_PULLEN;
+        } else {
+            g.DIRCLR = m;
+            g.PINCFG[p.bit] = PORT_PINCFG_INEN;
+        }
+        recordar_modo(i, marca);
+    }
+    primask_restaurar(primask);
+}
+
+// The common case, a pin already in its mode, costs a compare.
+void pinMode(uint32_t pin, uint32_t modo)
+{
+    if (pin < LIMITE_PIN_ARDUINO && modo <= INPUT_PULLUP && g_modo_pin[pin] == modo + 1u) return;
+    fijar_modo(pin, modo);
 }
 
 void digitalWrite(uint32_t pin, uint32_t nivel)
@@ -192,8 +218,11 @@ void digitalWrite(uint32_t pin, uint32_t nivel)
     else port_grupo(p.grupo).OUTCLR = 1u << p.bit;
     // After the latch: a pinMode from a handler in between finds the old
     // mode and leaves it, and the line is forgotten just after.
-    volatile uint8_t &actual = g_modo_linea[ranura_linea(i)];
-    if (actual == MODO_ENTRADA_PULLUP) actual = 0;
+    if (g_modo_pin[pin] == MODO_ENTRADA_PULLUP) {
+        uint32_t primask = primask_desactivar();
+        recordar_modo(i, 0);
+        primask_restaurar(primask);
+    }
 }
 
 int digitalRead(uint32_t pin)

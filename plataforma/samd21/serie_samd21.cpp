@@ -31,6 +31,11 @@
 using namespace samd21;
 
 extern "C" volatile uint32_t samd21_uart_descartados[4];
+// Counts the firmware's ticks and the receive interrupts that brought bytes
+// (on any port): what ends a serial port's wait. The tick may preempt a
+// receive interrupt's increment and one count is lost, never the change.
+extern "C" volatile uint32_t samd21_eventos;
+extern "C" volatile uint32_t samd21_milisegundos;
 
 namespace {
 
@@ -40,6 +45,7 @@ constexpr uint16_t TX_CAPACIDAD[4] = {256, 512, 64, 128};
 constexpr uint8_t PRIORIDAD_UART = 1;   // below the firmware's tick (0)
 
 uint8_t rx0[RX_CAPACIDAD[0]], rx1[RX_CAPACIDAD[1]], rx2[RX_CAPACIDAD[2]], rx3[RX_CAPACIDAD[3]];
+constexpr uint8_t *RX_DATOS[4] = {rx0, rx1, rx2, rx3};
 uint8_t tx0[TX_CAPACIDAD[0]], tx1[TX_CAPACIDAD[1]], tx2[TX_CAPACIDAD[2]], tx3[TX_CAPACIDAD[3]];
 
 struct Anillo {
@@ -52,7 +58,8 @@ struct Anillo {
     bool lleno() const { return (uint16_t)((cabeza + 1u) & mascara) == cola; }
 };
 
-struct Puerto {
+// 32 bytes, so that a port's entry is found by a shift.
+struct alignas(32) Puerto {
     Anillo rx, tx;
     bool abierto;
     bool enviado;   // a byte went to DATA since the last flush
@@ -72,35 +79,62 @@ void esperar_sync(Sercom &s, uint32_t bits)
     while (s.SYNCBUSY & bits) {}
 }
 
-// The interrupt work of port n.
-void servir(uint8_t n)
+// Errors and transmission, the rarer work of a port's interrupt.
+template <uint8_t N>
+void __attribute__((noinline)) servir_errores(Sercom &s)
 {
-    Puerto &q = g_puertos[n];
-    Sercom &s = sercom(PUERTOS_SERIE[n].sercom);
-    uint8_t flags = s.INTFLAG;
-    if (flags & SERCOM_INT_ERROR) {
-        if (s.STATUS & SERCOM_USART_STATUS_BUFOVF) samd21_uart_descartados[n]++;   // the hardware lost one
-        s.STATUS = SERCOM_USART_STATUS_ERRORES;
-        s.INTFLAG = SERCOM_INT_ERROR;
+    if (s.STATUS & SERCOM_USART_STATUS_BUFOVF) samd21_uart_descartados[N]++;   // the hardware lost one
+    s.STATUS = SERCOM_USART_STATUS_ERRORES;
+    s.INTFLAG = SERCOM_INT_ERROR;
+}
+
+template <uint8_t N>
+void __attribute__((noinline)) servir_transmision(Sercom &s)
+{
+    Puerto &q = g_puertos[N];
+    if (q.tx.vacio()) {
+        s.INTENCLR = SERCOM_INT_DRE;
+    } else {
+        s.DATA = q.tx.datos[q.tx.cola];
+        q.tx.cola = (uint16_t)((q.tx.cola + 1u) & q.tx.mascara);
+        q.enviado = true;
     }
-    while (s.INTFLAG & SERCOM_INT_RXC) {
-        uint8_t b = (uint8_t)s.DATA;   // a byte with a framing error is kept, as the wire gave it
-        if (q.rx.lleno()) {
-            samd21_uart_descartados[n]++;
-        } else {
-            q.rx.datos[q.rx.cabeza] = b;
-            q.rx.cabeza = (uint16_t)((q.rx.cabeza + 1u) & q.rx.mascara);
-        }
+}
+
+// The interrupt work of port N, one copy per port so that its registers,
+// ring and mask are constants: the sensor's bytes come one interrupt each.
+// The loop that reads the ring cannot run while this does, so its read
+// index is read once.
+template <uint8_t N>
+inline __attribute__((always_inline)) void servir()
+{
+    Sercom &s = sercom(PUERTOS_SERIE[N].sercom);
+    uint32_t flags = s.INTFLAG;
+    // Each flag tested by shifting it into the sign bit: one instruction.
+    static_assert(SERCOM_INT_ERROR == 1u << 7 && SERCOM_INT_RXC == 1u << 2 && SERCOM_INT_DRE == 1u << 0,
+                  "INTFLAG bits");
+    if ((int32_t)(flags << 24) < 0) servir_errores<N>(s);
+    if ((int32_t)(flags << 29) < 0) {
+        constexpr uint32_t mascara = RX_CAPACIDAD[N] - 1u;
+        Anillo &rx = g_puertos[N].rx;
+        uint8_t *const datos = RX_DATOS[N];
+        uint32_t cabeza = rx.cabeza;
+        const uint32_t cola = rx.cola;
+        do {
+            uint32_t b = s.DATA;   // a byte with a framing error is kept, as the wire gave it
+            uint32_t siguiente = (cabeza + 1u) & mascara;
+            if (siguiente != cola) {
+                datos[cabeza] = (uint8_t)b;
+                cabeza = siguiente;
+            } else {
+                samd21_uart_descartados[N]++;
+            }
+        } while ((int32_t)((uint32_t)s.INTFLAG << 29) < 0);
+        __asm__ volatile("" ::: "memory");   // the bytes before the index that hands them over
+        rx.cabeza = (uint16_t)cabeza;
+        samd21_eventos = samd21_eventos + 1u;
     }
-    if ((flags & SERCOM_INT_DRE) && (s.INTENSET & SERCOM_INT_DRE)) {
-        if (q.tx.vacio()) {
-            s.INTENCLR = SERCOM_INT_DRE;
-        } else {
-            s.DATA = q.tx.datos[q.tx.cola];
-            q.tx.cola = (uint16_t)((q.tx.cola + 1u) & q.tx.mascara);
-            q.enviado = true;
-        }
-    }
+    if ((flags & s.INTENSET) & SERCOM_INT_DRE) servir_transmision<N>(s);
 }
 
 // Moves one queued byte to the hardware by polling: for a writer that the
@@ -118,7 +152,7 @@ void enviar_sondeando(uint8_t n)
     }
 }
 
-bool interrupciones_servibles()
+inline __attribute__((always_inline)) bool interrupciones_servibles()
 {
     uint32_t primask;
     __asm__ volatile("mrs %0, primask" : "=r"(primask));
@@ -176,10 +210,10 @@ void samd21_vaciar_transmision(void)
     primask_restaurar(primask);
 }
 
-void SERCOM0_Handler(void) { servir(0); }
-void SERCOM5_Handler(void) { servir(1); }
-void SERCOM2_Handler(void) { servir(2); }
-void SERCOM3_Handler(void) { servir(3); }
+void SERCOM0_Handler(void) { servir<0>(); }
+void SERCOM5_Handler(void) { servir<1>(); }
+void SERCOM2_Handler(void) { servir<2>(); }
+void SERCOM3_Handler(void) { servir<3>(); }
 }
 
 HardwareSerial Serial(0);
@@ -242,18 +276,32 @@ void HardwareSerial::end()
     q.tx.cabeza = q.tx.cola = 0;
 }
 
-// Nothing waiting: the core sleeps until the next interrupt (a byte, a tick,
-// the millisecond) before it answers; the loops that poll stay the same and
-// the board draws less.
+// Sleeps until the firmware's tick or a byte on any port, as the simulated
+// board lets time jump to its next event. Other interrupts (the millisecond,
+// a byte sent) wake the core and it sleeps again; with the tick stopped, the
+// wait ends after 1 to 2 ms.
+static void __attribute__((noinline)) esperar_tick_o_byte(const Anillo &rx)
+{
+    uint32_t eventos = samd21_eventos;
+    if (!rx.vacio()) return;   // a byte came just before the count was read
+    uint32_t ms = samd21_milisegundos;
+    uint32_t p = primask_desactivar();
+    while (samd21_eventos == eventos) {
+        esperar_interrupcion();   // a pending request wakes it even now
+        primask_restaurar(p);     // its handler runs here
+        primask_desactivar();
+        if (samd21_milisegundos - ms >= 2u) break;
+    }
+    primask_restaurar(p);
+}
+
+// Nothing waiting: the core sleeps until something may have changed, and the
+// loops that poll stay the same while the board draws less.
 int HardwareSerial::available()
 {
     if (numero_ > 3) return 0;
-    Anillo &rx = g_puertos[numero_].rx;
-    if (rx.vacio() && interrupciones_servibles()) {
-        uint32_t p = primask_desactivar();
-        if (rx.vacio()) esperar_interrupcion();   // a pending request wakes it even now
-        primask_restaurar(p);
-    }
+    const Anillo &rx = g_puertos[numero_].rx;
+    if (rx.vacio() && interrupciones_servibles()) esperar_tick_o_byte(rx);
     return rx.ocupados();
 }
 
@@ -261,9 +309,10 @@ int HardwareSerial::read()
 {
     if (numero_ > 3) return -1;
     Anillo &rx = g_puertos[numero_].rx;
-    if (rx.vacio()) return -1;
-    uint8_t b = rx.datos[rx.cola];
-    rx.cola = (uint16_t)((rx.cola + 1u) & rx.mascara);
+    uint16_t cola = rx.cola;
+    if (rx.cabeza == cola) return -1;
+    uint8_t b = rx.datos[cola];
+    rx.cola = (uint16_t)((cola + 1u) & rx.mascara);
     return b;
 }
 

@@ -8,6 +8,7 @@
 #include "../plataforma.h"
 #include "../sd/bloques_sd.h"
 #include "gclk.h"
+#include "nvic.h"
 #include "pm.h"
 #include "port.h"
 #include "sercom.h"
@@ -43,6 +44,13 @@ public:
         while (s.SYNCBUSY & SERCOM_SYNCBUSY_ENABLE) {}
     }
     uint32_t milisegundos() override { return millis(); }
+    // The card's busy line is looked at once per interrupt (the millisecond
+    // at the latest) instead of at the bus's full rate; only in the main
+    // loop, where any interrupt can wake the core.
+    void pausa() override
+    {
+        if (ipsr() == 0) esperar_interrupcion();
+    }
 
 private:
     static Sercom &spi() { return sercom(BUS_TARJETA.sercom); }

@@ -66,6 +66,7 @@ bool TarjetaSpi::esperar_libre(uint32_t ms)
     for (;;) {
         if (bus_.intercambiar(0xFF) == 0xFF) return true;
         if (bus_.milisegundos() - inicio >= ms) return false;
+        bus_.pausa();
     }
 }
 

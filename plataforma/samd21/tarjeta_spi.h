@@ -20,6 +20,9 @@ public:
     virtual void seleccionar(bool activa) = 0;          // chip select low while active
     virtual void velocidad_inicio(bool lenta) = 0;      // at most 400 kHz while the card starts
     virtual uint32_t milisegundos() = 0;                // for the time-outs
+    // Between two looks at a busy card (programming a block takes
+    // milliseconds): the core may sleep until its next interrupt.
+    virtual void pausa() {}
 
 protected:
     ~BusSpi() = default;

@@ -33,6 +33,8 @@ public:
     bool sin_eco_cmd8 = false;      // the interface condition comes back wrong (voltage not accepted)
     // What was seen.
     long bytes = 0;
+    long ocupadas = 0;   // answers "busy" given
+    long pausas = 0;
     bool lenta = false;
     std::vector<uint8_t> ordenes;
     int crc_malos = 0;
@@ -47,6 +49,7 @@ public:
             salida_.pop_front();
         } else if (ocupada_ > 0) {
             salida = 0x00;
+            ocupadas++;
             if (!siempre_ocupada) ocupada_--;
         } else if (leyendo_varios_) {
             poner_bloque(proximo_++);
@@ -56,6 +59,7 @@ public:
     }
     void seleccionar(bool activa) override { seleccionada_ = activa; }
     void velocidad_inicio(bool l) override { lenta = l; }
+    void pausa() override { pausas++; }
     // 1 ms for every 100 bytes on the bus.
     uint32_t milisegundos() override { return (uint32_t)(bytes / 100); }
 
@@ -316,6 +320,28 @@ TEST(Samd21TarjetaSpi, CadaTipoDeTarjetaArrancaYGuardaCadaBloqueEnSuSitio)
         EXPECT_EQ(t.bloque(caso.bloques - 1), patron(caso.bloques - 1));
         EXPECT_TRUE(sd.estado());
     }
+}
+
+// The busy card is looked at again only after a pause (the core sleeps
+// there), once per busy answer; a card that is ready costs no pause.
+TEST(Samd21TarjetaSpi, EntreDosMiradasAUnaTarjetaOcupadaUnaPausa)
+{
+    TarjetaFalsa t(Modelo::SDHC, 1 << 20);
+    TarjetaSpi sd(t);
+    ASSERT_TRUE(sd.iniciar());
+    std::vector<uint8_t> leido(512);
+    ASSERT_TRUE(sd.leer(7, leido.data()));
+    EXPECT_EQ(t.pausas, 0);
+    EXPECT_EQ(t.ocupadas, 0);
+    ASSERT_TRUE(sd.escribir(7, patron(7).data()));
+    EXPECT_EQ(t.ocupadas, 20);
+    EXPECT_EQ(t.pausas, 20);
+    ASSERT_TRUE(sd.escribir_inicio(8, 2));
+    for (uint32_t i = 0; i < 2; i++) ASSERT_TRUE(sd.escribir_siguiente(patron(8 + i).data()));
+    ASSERT_TRUE(sd.escribir_fin());
+    EXPECT_EQ(t.ocupadas, 20 + 2 * 20 + 5);
+    EXPECT_EQ(t.pausas, t.ocupadas);
+    EXPECT_EQ(t.bloque(9), patron(9));
 }
 
 // A card that is missing, never finishes starting, refuses data, stays busy

@@ -39,6 +39,53 @@ TEST(Crc, ValoresDeComprobacion)
     EXPECT_EQ(calcCRC(letras, 2, 2), 0);  // empty range
 }
 
+// Eight right shifts per byte, as the sbgECom protocol defines its CRC.
+uint16_t crc_bit_a_bit(const uint8_t *p, size_t desde, size_t hasta)
+{
+    uint16_t crc = 0;
+    for (size_t i = desde; i < hasta; i++) {
+        crc ^= p[i];
+        for (int b = 0; b < 8; b++) crc = (crc & 1) ? (uint16_t)((crc >> 1) ^ 0x8408) : (uint16_t)(crc >> 1);
+    }
+    return crc;
+}
+
+TEST(Crc, TramasConocidasYCadaByteComoAlDesplazarBitABit)
+{
+    // An EKF Euler frame (32-byte payload 0x10..0x2F) and a ship-motion one
+    // (47 bytes), with the CRCs worked out by hand from the definition: the
+    // CRC covers the identifier up to the last payload byte.
+    Bytes euler = {0xFF, 0x5A, 0x06, 0x00, 0x20, 0x00};
+    for (uint8_t b = 0x10; b < 0x30; b++) euler.push_back(b);
+    EXPECT_EQ(calcCRC(euler.data(), (uint16_t)euler.size(), 2), 0x210D);
+    Bytes barco = {0xFF, 0x5A, 0x09, 0x00, 0x2F, 0x00};
+    for (int i = 0; i < 47; i++) barco.push_back((uint8_t)(i * 37 + 11));
+    EXPECT_EQ(calcCRC(barco.data(), (uint16_t)barco.size(), 2), 0x042C);
+
+    // Every byte value alone and after each other one.
+    for (int a = 0; a < 256; a++) {
+        uint8_t uno[1] = {(uint8_t)a};
+        ASSERT_EQ(calcCRC(uno, 1, 0), crc_bit_a_bit(uno, 0, 1)) << a;
+        for (int b = 0; b < 256; b += 17) {
+            uint8_t dos[2] = {(uint8_t)a, (uint8_t)b};
+            ASSERT_EQ(calcCRC(dos, 2, 0), crc_bit_a_bit(dos, 0, 2)) << a << " " << b;
+        }
+    }
+    // Pseudo-random buffers, every start and end within 300 bytes.
+    uint8_t buf[300];
+    uint32_t x = 12345;
+    for (uint8_t &b : buf) {
+        x = x * 1103515245u + 12345u;
+        b = (uint8_t)(x >> 16);
+    }
+    for (size_t desde = 0; desde < 40; desde++)
+        for (size_t hasta = desde; hasta <= sizeof buf; hasta += 7)
+            ASSERT_EQ(calcCRC(buf, (uint16_t)hasta, (uint16_t)desde), crc_bit_a_bit(buf, desde, hasta))
+                << desde << ".." << hasta;
+    // A start beyond the end is an empty range.
+    EXPECT_EQ(calcCRC(buf, 10, 20), 0);
+}
+
 TEST_F(Escaneo, UnaTramaValidaYLaMismaConUnByteCambiado)
 {
     Bytes t = ship_motion(5000, 0.5f);

@@ -316,6 +316,59 @@ TEST_F(FinDeIntervalo, PorElReloj)
     EXPECT_EQ(contPtosOlaActual, 0);
 }
 
+// Intervals one after the other, each fed its own sea through the wave
+// analysis and closed by the clock: every statistic of an interval comes
+// from its own waves, none carried over from the one before (a long-period,
+// high sea, then a short-period, low one; then the long sea again).
+TEST_F(FinDeIntervalo, IntervalosSeguidosCadaUnoConSusPropiasOlas)
+{
+    HHini = MMini = 0;
+    CTE_INTERVALO_PROMEDIO = 15;
+    NOMBRE_FICHERO_RES = "";
+    struct Mar {
+        int olas, muestras;
+        double amplitud;
+        int hasta_minuto;   // the interval's end, 10:MM:01
+    };
+    // The fields of the frame after the interval's time: the count of waves,
+    // Hmax, H1/3, H1/10, Hav, Tmax, Tpico, T1/3, T1/10, Tav. The first crest
+    // of the buoy's first sea only starts the count; later seas follow on
+    // from the last up-crossing of the one before.
+    const Mar mares[] = {{6, 85, 150.0, 15}, {9, 40, 50.0, 30}, {6, 85, 150.0, 45}};
+    const char *esperados[] = {
+        "00005,0300,0300,0300,0300,084,084,084,084,084",
+        "00009,0100,0100,0100,0100,039,039,039,039,039",
+        "00006,0300,0300,0300,0300,084,084,084,084,084",
+    };
+    poner_reloj(7, 3, 24, 10, 7, 33);
+    int minuto_inicio = 0;
+    for (int k = 0; k < 3; k++) {
+        const Mar &m = mares[k];
+        auto serie = serie_senoidal(m.olas, m.muestras, m.amplitud);
+        empujar_serie(serie);
+        for (int i = 0; i < 3; i++) empujar_muestra(0, 0.01f, 0.01f);
+        EXPECT_EQ(MMfin, m.hasta_minuto) << "interval " << k;
+        EXPECT_EQ(cdatos_tx_tov03, 0) << "interval " << k;
+        poner_reloj(7, 3, 24, 10, m.hasta_minuto, 2);
+        empujar_muestra(0, 0.01f, 0.01f);
+        ASSERT_EQ(cdatos_tx_tov03, 1) << "interval " << k;
+        char inicio[24];
+        snprintf(inicio, sizeof inicio, "$RES,07,03,24,10,%02d,", m.hasta_minuto);
+        ASSERT_GT(tov().size(), 20u + 45u);
+        EXPECT_EQ(tov().substr(0, 20), inicio) << "interval " << k;
+        EXPECT_EQ(tov().substr(20, 45), esperados[k]) << "interval " << k << " after the one from 10:"
+                                                       << minuto_inicio;
+        minuto_inicio = m.hasta_minuto;
+        // The link took the frame; the next interval has begun.
+        cdatos_tx_tov03 = 0;
+        EXPECT_EQ(nOlas, 0);
+        EXPECT_EQ(mAltMaxOla, 0);
+        EXPECT_EQ(mPeriodoMax, 0);
+        EXPECT_EQ(mPeriodoPico, 0);
+        poner_reloj(7, 3, 24, 10, m.hasta_minuto, 5);
+    }
+}
+
 TEST_F(FinDeIntervalo, AlrededorDeMedianoche)
 {
     CTE_INTERVALO_PROMEDIO = 20;
