@@ -2,7 +2,10 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <unistd.h>
 
 #include "simulacion.h"
 #include "tiempo_texto.h"
@@ -58,7 +61,8 @@ int main(int argc, char **argv)
     try {
         app.parse(argc, argv);
         auto d = segundos_de_texto(duracion);
-        if (!d || *d <= 0) throw CLI::ValidationError("--duration", "not a duration: " + duracion);
+        if (!d) throw CLI::ValidationError("--duration", "not a duration: " + duracion);
+        if (*d <= 0) throw CLI::ValidationError("--duration", "must be longer than 0s: " + duracion);
         o.duracion_s = *d;
         auto t = utc_de_texto(utc);
         if (!t) throw CLI::ValidationError("--utc", "not a UTC time YYYY-MM-DDTHH:MM:SSZ: " + utc);
@@ -87,6 +91,26 @@ int main(int argc, char **argv)
         if (!o.registro_mmio.empty() && o.placa != "samd21")
             throw CLI::ValidationError("--mmio-log", "only with --board samd21");
         for (Extension *e : extensiones()) e->validar(o);
+        // ---- the link, the output folder and the world's clock
+        if (app.count("--tov-pty") && !o.tiempo_real) {
+            o.tiempo_real = true;  // an operator at the other end needs the buoy's own pace
+            std::fprintf(stderr, "olas-sim: --tov-pty runs in real time (--realtime implied)\n");
+        }
+        std::error_code error;
+        std::filesystem::create_directories(o.salida, error);
+        if (error || !std::filesystem::is_directory(o.salida) || access(o.salida.c_str(), W_OK) != 0)
+            throw CLI::ValidationError("--out", "cannot write into " + o.salida +
+                                                    (error ? ": " + error.message() : std::string()));
+        std::string origen = "--utc";
+        if (!app.count("--utc")) {
+            origen = "the default";
+            if (auto fin = utc_final_anterior(o.salida)) {
+                o.utc_inicial = *fin;
+                origen = "the end of the last run in " + o.salida + "/ (" + ESTADO_MUNDO + "; --utc sets another)";
+            }
+        }
+        std::fprintf(stderr, "olas-sim: the world's UTC at start is %s, from %s\n",
+                     texto_de_utc(o.utc_inicial).c_str(), origen.c_str());
     } catch (const CLI::CallForHelp &e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp &e) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -56,6 +57,14 @@ public:
 };
 
 std::vector<Extension *> &extensiones();
+
+// The world kept in the output folder between runs: the UTC at which the
+// last run ended, so that the next run on the same folder (the same buoy,
+// its EEPROM and card) goes on from there instead of living the same
+// minutes again.
+inline const std::string ESTADO_MUNDO = "world.json";
+// That UTC, or nothing when the folder holds none (or an unreadable one).
+std::optional<int64_t> utc_final_anterior(const std::string &carpeta);
 struct RegistroExtension {
     explicit RegistroExtension(Extension *e) { extensiones().push_back(e); }
 };
@@ -82,12 +91,15 @@ public:
     Registrador &telemetria() { return *telemetria_; }
     Registrador &consola() { return *consola_; }
 
+    // With --realtime: waits until the wall clock reaches virtual time now.
+    void acompasar();
+
 private:
     void mostrar_progreso(bool final);
-    void acompasar();
     void ejecutar_host(bool &fin);
     void ejecutar_chip(bool &fin, bool &encendido);
     uint64_t monticulo_en_uso() const;
+    void contar_descartes_runtime();
 
     Opciones opciones_;
     placa::Placa placa_;
@@ -98,6 +110,9 @@ private:
     std::unique_ptr<Registrador> telemetria_;
     std::unique_ptr<Registrador> consola_;
     int arranques_ = 0;
+    // On the chip: bytes its runtime's receive buffers could not take, summed
+    // over the boots (the runtime counts from zero at each start).
+    uint64_t descartes_runtime_[placa::NUM_PUERTOS] = {};
     int progreso_mostrado_ = -1;
     size_t coincidencia_ = 0;
     std::vector<uint64_t> monticulo_inicio_intervalo_;
