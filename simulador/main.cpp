@@ -17,13 +17,23 @@ void mostrar_resumen(const nlohmann::json &j, const Opciones &o)
                 j["utc_start"].get<std::string>().c_str(), j["boots"].get<int>());
     for (const auto &r : j["watchdog_resets"])
         std::printf("  reset at %.3f s: %s\n", r["time_s"].get<double>(), r["cause"].get<std::string>().c_str());
-    for (const char *p : {"Serial", "Serial1", "Serial2", "Serial3"})
-        std::printf("  %-8s sent %llu bytes, received %llu, dropped %llu\n", p,
+    for (const char *p : {"Serial", "Serial1", "Serial2", "Serial3"}) {
+        const nlohmann::json &causa = j["uart_dropped_bytes_by_cause"][p];
+        std::printf("  %-8s sent %llu bytes, received %llu, dropped %llu", p,
                     (unsigned long long)j["uart_sent_bytes"][p].get<uint64_t>(),
                     (unsigned long long)j["uart_received_bytes"][p].get<uint64_t>(),
                     (unsigned long long)j["uart_dropped_bytes"][p].get<uint64_t>());
+        if (j["uart_dropped_bytes"][p].get<uint64_t>() > 0)
+            std::printf(" (receive buffer full %llu, hardware %llu)",
+                        (unsigned long long)causa["receive_buffer"].get<uint64_t>(),
+                        (unsigned long long)causa["hardware"].get<uint64_t>());
+        std::printf("\n");
+    }
     std::printf("  EEPROM commits: %llu\n", (unsigned long long)j["eeprom_commits"].get<uint64_t>());
-    std::printf("  output in %s/ (debug.txt, telemetry.txt, summary.json)\n", o.salida.c_str());
+    std::string ficheros;
+    for (const char *f : {"debug.txt", "telemetry.txt", "summary.json", "card.img", "eeprom.bin", "world.json"})
+        if (std::filesystem::exists(o.salida + "/" + f)) ficheros += std::string(ficheros.empty() ? "" : ", ") + f;
+    std::printf("  output in %s/ (%s)\n", o.salida.c_str(), ficheros.c_str());
 }
 }  // namespace
 
