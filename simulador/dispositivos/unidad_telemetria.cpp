@@ -99,7 +99,7 @@ public:
     void opciones(CLI::App &app) override
     {
         app.add_option("--tov-script", guion_, "telemetry script: lines 'TIME FRAME' or 'TIME @baud N'");
-        app.add_flag("--tov-pty", pty_, "the telemetry link on a pseudo-terminal (use with --realtime)");
+        app.add_flag("--tov-pty", pty_, "the telemetry link on a pseudo-terminal, at the rate its other end sets (implies --realtime)");
         app.add_option("--tov-babble", balbuceos_texto_,
                        "the telemetry unit sends random bytes without a 100 ms pause between two virtual times, "
                        "T1-T2 (repeatable)");
