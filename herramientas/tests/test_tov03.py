@@ -138,6 +138,7 @@ class BoyaFalsa:
     def __init__(self, respuestas, baudios=38400):
         self.respuestas, self.baudios_boya = respuestas, baudios
         self.baudrate, self.pendiente, self.recibidas = 38400, b"", []
+        self.perder = 0  # frames lost on the way, from the next one
 
     def __enter__(self):
         return self
@@ -152,7 +153,8 @@ class BoyaFalsa:
         pass
 
     def write(self, datos):
-        if self.baudrate != self.baudios_boya:
+        if self.baudrate != self.baudios_boya or self.perder > 0:
+            self.perder -= 1
             return  # garbled: the buoy drops it
         cuerpo = datos.decode().strip()[1:].split("*")[0]
         self.recibidas.append(cuerpo)
@@ -251,6 +253,21 @@ class EnlaceConLaBoya(unittest.TestCase):
         self.aperturas.clear()
         self.assertEqual(ejecutar(["--port", "/dev/boya", "--baud", "auto", "--timeout", "0.05", "status"])[0], 1)
         self.assertEqual(sorted(self.aperturas), sorted(tov03.BAUD_CODES))
+
+    def test_cambio_de_velocidad_sin_respuesta_legible(self):
+        # The reply lost on the way: the tool asks at the new rate, then the old.
+        self.boya.respuestas["13,1"] = None
+        estado, _, error = ejecutar(["--port", "/dev/boya", "--timeout", "0.05", "set-baud-code", "1", "--yes"])
+        self.assertEqual(estado, 0, error)
+        self.assertIn("the change holds", error)
+        self.assertEqual(self.boya.baudios_boya, 9600)
+        # The frame lost on the way (the buoy still at its rate): said so.
+        self.boya.perder = 1
+        estado, _, error = ejecutar(["--port", "/dev/boya", "--baud", "9600", "--timeout", "0.05",
+                                     "set-baud-code", "5", "--yes"])
+        self.assertEqual(estado, 1, error)
+        self.assertIn("still listens at 9600", error)
+        self.assertEqual(self.boya.baudios_boya, 9600)
 
     def test_raw_dice_que_orden_es(self):
         estado, _, error = ejecutar(["--port", "/dev/boya", "raw", "9,9"])
