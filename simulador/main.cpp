@@ -114,8 +114,9 @@ int main(int argc, char **argv)
         std::string origen = "--utc";
         if (!app.count("--utc")) {
             origen = "the default";
-            if (auto fin = utc_final_anterior(o.salida)) {
-                o.utc_inicial = *fin;
+            if (auto antes = mundo_anterior(o.salida)) {
+                o.utc_inicial = antes->utc_fin;
+                o.mundo_vivido_s = antes->segundos;
                 origen = "the end of the last run in " + o.salida + "/ (" + ESTADO_MUNDO + "; --utc sets another)";
             }
         }

@@ -21,7 +21,7 @@ std::vector<Extension *> &extensiones()
     return lista;
 }
 
-std::optional<int64_t> utc_final_anterior(const std::string &carpeta)
+std::optional<MundoAnterior> mundo_anterior(const std::string &carpeta)
 {
     std::ifstream f(carpeta + "/" + ESTADO_MUNDO);
     if (!f) return std::nullopt;
@@ -32,9 +32,14 @@ std::optional<int64_t> utc_final_anterior(const std::string &carpeta)
         return std::nullopt;
     }
     auto t = utc_de_texto(j["utc_end"].get<std::string>());
-    if (!t) std::fprintf(stderr, "olas-sim: warning: %s/%s holds no UTC; the world starts afresh\n", carpeta.c_str(),
-                         ESTADO_MUNDO.c_str());
-    return t;
+    if (!t) {
+        std::fprintf(stderr, "olas-sim: warning: %s/%s holds no UTC; the world starts afresh\n", carpeta.c_str(),
+                     ESTADO_MUNDO.c_str());
+        return std::nullopt;
+    }
+    double vivido = j.contains("world_seconds") && j["world_seconds"].is_number() ? j["world_seconds"].get<double>() : 0;
+    if (!(vivido >= 0 && vivido < 1e10)) vivido = 0;
+    return MundoAnterior{*t, vivido};
 }
 
 namespace {
@@ -353,7 +358,10 @@ nlohmann::json Simulacion::ejecutar()
     // The next run on this folder starts where this one ended (the first
     // whole second not lived yet).
     int64_t utc_fin = (int64_t)std::ceil((double)opciones_.utc_inicial + segundos() - 1e-3);
+    double vivido = opciones_.mundo_vivido_s + (double)(utc_fin - opciones_.utc_inicial);
     std::ofstream estado(ruta_salida(ESTADO_MUNDO));
-    estado << nlohmann::json{{"utc_end", texto_de_utc(utc_fin)}, {"board", opciones_.placa}}.dump(2) << "\n";
+    estado << nlohmann::json{{"utc_end", texto_de_utc(utc_fin)}, {"world_seconds", vivido}, {"board", opciones_.placa}}
+                  .dump(2)
+           << "\n";
     return j;
 }

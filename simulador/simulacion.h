@@ -24,6 +24,7 @@ struct Opciones {
     std::string salida = "out";
     std::string eeprom;  // empty: <salida>/eeprom.bin
     int64_t utc_inicial = 0;
+    double mundo_vivido_s = 0.0;  // the world's time before this run (a folder run again): the sea goes on
     double xtal_ppm = 0.0;
     std::vector<std::pair<double, double>> jumpers;  // jumper fitted between these virtual times
     std::vector<double> cortes;                      // power cuts at these virtual times
@@ -63,8 +64,12 @@ std::vector<Extension *> &extensiones();
 // its EEPROM and card) goes on from there instead of living the same
 // minutes again.
 inline const std::string ESTADO_MUNDO = "world.json";
-// That UTC, or nothing when the folder holds none (or an unreadable one).
-std::optional<int64_t> utc_final_anterior(const std::string &carpeta);
+struct MundoAnterior {
+    int64_t utc_fin;     // the first whole second the last run did not live
+    double segundos;     // how long the world has lived in all runs so far
+};
+// That state, or nothing when the folder holds none (or an unreadable one).
+std::optional<MundoAnterior> mundo_anterior(const std::string &carpeta);
 struct RegistroExtension {
     explicit RegistroExtension(Extension *e) { extensiones().push_back(e); }
 };

@@ -305,7 +305,7 @@ TEST(RegistroSd, ASecondRunOnTheSameFolderGoesOnWhereTheFirstEnded)
     ASSERT_EQ(ejecutar_olas_sim("--duration 12m --card-size 64 --out " + c, c + "/primera"), 0);
     EXPECT_NE(leer_fichero(c + "/primera.stderr").find("at start is 2026-12-07T14:30:00Z, from the default"),
               std::string::npos);
-    ASSERT_EQ(ejecutar_olas_sim("--duration 12m --out " + c, c + "/segunda"), 0);
+    ASSERT_EQ(ejecutar_olas_sim("--duration 12m --sensor-truth " + c + "/verdad2.csv --out " + c, c + "/segunda"), 0);
     EXPECT_NE(leer_fichero(c + "/segunda.stderr").find("at start is 2026-12-07T14:42:00Z, from the end of the last run"),
               std::string::npos);
     EXPECT_EQ(leer_resumen(c)["utc_start"], "2026-12-07T14:42:00Z");
@@ -321,6 +321,15 @@ TEST(RegistroSd, ASecondRunOnTheSameFolderGoesOnWhereTheFirstEnded)
     }
     // Both runs recorded: about 11 minutes each after the GPS sets the clock.
     EXPECT_GT(lineas_total, 2u * 10 * 600);
+    // The sea goes on too: the second run's first epoch is the one a single
+    // run would have sent 12 minutes later.
+    std::string r = carpeta_de_prueba("registro_sd_continuacion_una");
+    ASSERT_EQ(ejecutar_olas_sim("--duration 12m4s --no-card --sensor-truth " + r + "/verdad.csv --out " + r), 0);
+    std::vector<std::string> una = lineas(leer_fichero(r + "/verdad.csv")), dos = lineas(leer_fichero(c + "/verdad2.csv"));
+    ASSERT_GT(una.size(), 7202u);
+    ASSERT_GT(dos.size(), 2u);
+    auto sin_tiempos = [](const std::string &l) { return l.substr(l.find(',', l.find(',', l.find(',') + 1) + 1)); };
+    EXPECT_EQ(sin_tiempos(dos[1]), sin_tiempos(una[7201]));
 
     // A folder's world that cannot be read starts afresh, with a warning;
     // --utc wins over the folder's.
