@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "../../plataforma/host/tarjeta_host.h"
+#include "../mundo/tarjeta.h"
 
 namespace samd21 {
 
@@ -74,7 +74,7 @@ std::string hex(uint32_t v)
 
 // ================================================================ construction
 
-Chip::Chip(placa::Placa &mundo, const std::string &ruta_elf, const std::string &ruta_flash)
+Chip::Chip(mundo::Mundo &mundo, const std::string &ruta_elf, const std::string &ruta_flash)
     : mundo_(mundo), imagen_(leer_elf(ruta_elf)), flash_(FLASH_BYTES, 0xFF), pm_(*this), sysctrl_(*this),
       gclk_(*this, sysctrl_), nvmctrl_(*this, flash_, ruta_flash), wdt_(*this, gclk_, nvmctrl_), port_(*this),
       tcc0_(*this, gclk_), systick_(*this)
@@ -205,7 +205,7 @@ void Chip::reiniciar(TipoReset tipo)
     port_.reiniciar(tipo);
     cs_tarjeta_ = true;
     if (tipo == TipoReset::encendido) tarjeta_ = TarjetaSpi{};
-    if (placa::TarjetaHost *t = placa::tarjeta_actual()) t->cobrar_tiempo(false);
+    if (mundo::Tarjeta *t = mundo::tarjeta_actual()) t->cobrar_tiempo(false);
     systick_.reiniciar(tipo);
     reiniciar_nucleo(tipo);
     dormido_ = false;
@@ -242,7 +242,7 @@ void Chip::atender_eventos()
         // stop; the image can: the core waiting in the runtime's stop routine.
         const FuncionElf *f = imagen_.funcion_en(leer_reg(UC_ARM_REG_PC));
         bool parada = f && f->nombre == "samd21_parada_hasta_watchdog";
-        causa_reinicio_ = parada ? placa::CAUSA_PARADA_FIRMWARE : placa::CAUSA_WATCHDOG;
+        causa_reinicio_ = parada ? mundo::CAUSA_PARADA_FIRMWARE : mundo::CAUSA_WATCHDOG;
         reset_pendiente_ = TipoReset::watchdog;
         return;
     }
@@ -259,7 +259,7 @@ void Chip::ejecutar()
         atender_eventos();
         if (reinicio_pendiente_) {
             reinicio_pendiente_ = false;
-            throw placa::ReinicioPlaca{causa_reinicio_, mundo_.ciclo()};
+            throw mundo::ReinicioPlaca{causa_reinicio_, mundo_.ciclo()};
         }
         if (dormido_) {
             if (excepcion_pendiente(true) >= 0) {
