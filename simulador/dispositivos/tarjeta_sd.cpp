@@ -41,6 +41,23 @@ std::string revisar_volumen(std::ifstream &f, uint64_t inicio, uint64_t bloques)
                std::to_string(bloques) + " blocks";
     return "";
 }
+
+// The partition table and the volume of an image of `bloques` whole blocks.
+std::string aviso_imagen_tarjeta_bloques(std::ifstream &f, uint64_t bloques)
+{
+    uint8_t b[512];
+    if (!leer_bloque(f, 0, b)) return "not even one block of 512 bytes";
+    bool salto = b[0] == 0xEB || b[0] == 0xE9;
+    if (salto && leer16(b + 11) == 512) return revisar_volumen(f, 0, bloques);  // a volume without partitions
+    if (b[510] != 0x55 || b[511] != 0xAA) return "no partition table and no FAT file system";
+    const uint8_t *entrada = b + 446;
+    uint64_t inicio = leer32(entrada + 8), cuenta = leer32(entrada + 12);
+    if (entrada[4] == 0 || cuenta == 0) return "its first partition is empty";
+    if (inicio + cuenta > bloques)
+        return "truncated: its first partition runs to block " + std::to_string(inicio + cuenta) +
+               ", the image holds " + std::to_string(bloques) + " blocks";
+    return revisar_volumen(f, inicio, bloques);
+}
 }  // namespace
 
 std::string aviso_imagen_tarjeta(const std::string &ruta)
@@ -52,16 +69,12 @@ std::string aviso_imagen_tarjeta(const std::string &ruta)
     std::ifstream f(ruta, std::ios::binary);
     uint8_t b[512];
     if (!f || !leer_bloque(f, 0, b)) return "not even one block of 512 bytes";
-    bool salto = b[0] == 0xEB || b[0] == 0xE9;
-    if (salto && leer16(b + 11) == 512) return revisar_volumen(f, 0, bloques);  // a volume without partitions
-    if (b[510] != 0x55 || b[511] != 0xAA) return "no partition table and no FAT file system";
-    const uint8_t *entrada = b + 446;
-    uint64_t inicio = leer32(entrada + 8), cuenta = leer32(entrada + 12);
-    if (entrada[4] == 0 || cuenta == 0) return "its first partition is empty";
-    if (inicio + cuenta > bloques)
-        return "truncated: its first partition runs to block " + std::to_string(inicio + cuenta) +
-               ", the image holds " + std::to_string(bloques) + " blocks";
-    return revisar_volumen(f, inicio, bloques);
+    if (bytes % 512 != 0) {
+        std::string resto = aviso_imagen_tarjeta_bloques(f, bloques);
+        return "truncated: it ends " + std::to_string(bytes % 512) + " bytes into block " + std::to_string(bloques) +
+               (resto.empty() ? std::string() : "; " + resto);
+    }
+    return aviso_imagen_tarjeta_bloques(f, bloques);
 }
 
 void ExtensionTarjetaSd::opciones(CLI::App &app)
@@ -116,7 +129,7 @@ void ExtensionTarjetaSd::preparar(Simulacion &sim)
         if (!aviso.empty())
             std::fprintf(stderr, "olas-sim: warning: the card image %s is damaged: %s\n", ruta.c_str(), aviso.c_str());
         if (!tarjeta_->abrir(ruta))
-            throw std::runtime_error("cannot open the card image " + ruta + " (a whole number of 512-byte blocks?)");
+            throw std::runtime_error("cannot open the card image " + ruta + " (it must hold at least one 512-byte block)");
     }
     placa::instalar_tarjeta(tarjeta_.get());
     if (error_desde_ >= 0) tarjeta_->error_escritura_desde((uint32_t)std::min<int64_t>(error_desde_, UINT32_MAX));

@@ -38,8 +38,9 @@ bool Tarjeta::abrir(const std::string &ruta)
     int fd = ::open(ruta.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st;
-    if (fstat(fd, &st) != 0 || st.st_size <= 0 || st.st_size % SD_BYTES_BLOQUE != 0 ||
-        st.st_size / SD_BYTES_BLOQUE > UINT32_MAX) {
+    // A copy cut short in the middle of a block ends at its last whole one:
+    // the bytes after it are no part of the card, and stay as they are.
+    if (fstat(fd, &st) != 0 || st.st_size < SD_BYTES_BLOQUE || st.st_size / SD_BYTES_BLOQUE > UINT32_MAX) {
         ::close(fd);
         return false;
     }

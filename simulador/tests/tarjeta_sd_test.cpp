@@ -49,6 +49,15 @@ TEST(TarjetaSim, ADamagedCardImageGetsAWarningAtStart)
     EXPECT_EQ(leer_fichero(c + "/sana.stderr").find("warning"), std::string::npos);
     EXPECT_EQ(aviso_imagen_tarjeta(c + "/card.img"), "");
 
+    // Cut in the middle of a block: the card ends at its last whole block.
+    std::filesystem::resize_file(c + "/card.img", (64ull << 20) - 100);
+    ASSERT_EQ(ejecutar_olas_sim("--duration 2s --out " + c, c + "/media"), 0);
+    EXPECT_NE(leer_fichero(c + "/media.stderr").find("truncated: it ends 412 bytes into block 131071; "),
+              std::string::npos)
+        << leer_fichero(c + "/media.stderr");
+    EXPECT_EQ(leer_resumen(c)["sd_card"]["blocks"], 131071);
+    EXPECT_EQ(std::filesystem::file_size(c + "/card.img"), (64ull << 20) - 100);  // left as it was
+
     std::filesystem::resize_file(c + "/card.img", 32ull << 20);
     ASSERT_EQ(ejecutar_olas_sim("--duration 2s --out " + c, c + "/cortada"), 0);
     EXPECT_NE(leer_fichero(c + "/cortada.stderr").find("is damaged: truncated: its first partition runs to block"),
