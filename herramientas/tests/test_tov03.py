@@ -269,6 +269,29 @@ class EnlaceConLaBoya(unittest.TestCase):
         self.assertIn("still listens at 9600", error)
         self.assertEqual(self.boya.baudios_boya, 9600)
 
+    def test_borrado_de_la_imagen_en_cuatro_pasos(self):
+        # The buoy's arming counter: 30 arms or disarms, 31 steps; at 4 it erases.
+        estado_boya = {"armado": 1}  # left armed by an earlier try: the first 30 disarms
+        original = self.boya.write
+
+        def escribir(datos):
+            cuerpo = datos.decode().strip()[1:].split("*")[0]
+            orden = cuerpo.split(",")[1:]
+            if orden == ["1", "30"]:
+                estado_boya["armado"] = 0 if estado_boya["armado"] else 1
+            elif orden == ["1", "31"] and estado_boya["armado"]:
+                estado_boya["armado"] = (estado_boya["armado"] + 1) % 4
+                estado_boya["borrada"] = estado_boya["armado"] == 0
+            self.boya.respuestas[",".join(orden)] = "OLA,01,01,%s,%d" % (orden[1], estado_boya["armado"])
+            original(datos)
+        self.boya.write = escribir
+        self.assertEqual(ejecutar(["--port", "/dev/boya", "erase-image"])[0], 2)
+        self.assertNotIn("borrada", estado_boya)
+        estado, _, error = ejecutar(["--port", "/dev/boya", "--yes", "erase-image"])
+        self.assertEqual(estado, 0, error)
+        self.assertTrue(estado_boya["borrada"])
+        self.assertEqual(self.boya.recibidas, ["TOV03,1,30"] * 2 + ["TOV03,1,31"] * 3)
+
     def test_raw_dice_que_orden_es(self):
         estado, _, error = ejecutar(["--port", "/dev/boya", "raw", "9,9"])
         self.assertEqual(estado, 0)
