@@ -49,6 +49,9 @@ def cambio_de_velocidad(herramienta, ruta):
 
 def main():
     sim = sys.argv[1]
+    herramienta = os.path.join(os.path.dirname(__file__), "..", "..", "herramientas", "tov03")
+    if sys.argv[2:] == ["samd21"]:
+        return en_el_chip(sim, herramienta)
     carpeta = tempfile.mkdtemp(prefix="olas_pty_")
     proceso = subprocess.Popen([sim, "--no-progress", "--tov-pty", "--realtime", "--duration", "120s",
                                 "--out", carpeta], stdout=subprocess.PIPE, text=True)
@@ -74,7 +77,6 @@ def main():
                 return 1
         print("reply over the pseudo-terminal: %s" % respuesta)
         # The operator's tool on the same link: the status, decoded.
-        herramienta = os.path.join(os.path.dirname(__file__), "..", "..", "herramientas", "tov03")
         r = subprocess.run(["/usr/bin/python3", herramienta, "--port", ruta, "--timeout", "10", "status"],
                            capture_output=True, text=True, timeout=30)
         if r.returncode != 0 or "total_starts" not in r.stdout:
@@ -82,6 +84,37 @@ def main():
             return 1
         print(r.stdout)
         return cambio_de_velocidad(herramienta, ruta)
+    finally:
+        proceso.terminate()
+        proceso.wait(timeout=10)
+
+
+def en_el_chip(sim, herramienta):
+    """The same change of rate on the emulated chip, whose USART takes its rate
+    from the BAUD register the runtime programs (skipped without the image)."""
+    imagen = os.path.join(os.path.dirname(__file__), "..", "..", "build-samd21", "olas.elf")
+    if not os.path.exists(imagen):
+        print("no image at %s: the chip's part is skipped" % imagen)
+        return 0
+    carpeta = tempfile.mkdtemp(prefix="olas_pty_chip_")
+    proceso = subprocess.Popen([sim, "--no-progress", "--board", "samd21", "--firmware", imagen, "--tov-pty",
+                                "--duration", "90s", "--out", carpeta], stdout=subprocess.PIPE, text=True)
+    try:
+        linea = proceso.stdout.readline()
+        if "telemetry link on " not in linea:
+            print("no pseudo-terminal announced on the chip: %r" % linea)
+            return 1
+        ruta = linea.strip().split("telemetry link on ")[1]
+        pasos = [(("--timeout", "10", "starts"), 0), (("set-baud-code", "1", "--yes"), 0),
+                 (("--baud", "auto", "starts"), 0), (("--baud", "38400", "starts"), 1)]
+        for argumentos, esperado in pasos:
+            estado, salida, error = tov03(herramienta, ruta, *argumentos)
+            if estado != esperado or "Traceback" in error:
+                print("chip: tov03 %s: status %d (expected %d)\n%s%s" % (" ".join(argumentos), estado, esperado,
+                                                                         salida, error))
+                return 1
+            print("chip: tov03 %s: status %d" % (" ".join(argumentos), estado))
+        return 0
     finally:
         proceso.terminate()
         proceso.wait(timeout=10)
