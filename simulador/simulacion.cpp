@@ -290,9 +290,14 @@ nlohmann::json Simulacion::ejecutar()
         placa_.programar(0, pulso);
     }
     bool fin = false, encendido = true;
-    while (!fin) {
-        if (chip_) ejecutar_chip(fin, encendido);
-        else ejecutar_host(fin);
+    try {
+        while (!fin) {
+            if (chip_) ejecutar_chip(fin, encendido);
+            else ejecutar_host(fin);
+        }
+    } catch (...) {
+        guardar_mundo();  // what the run lived (and wrote on the card) is not lived again
+        throw;
     }
     mostrar_progreso(true);
     placa::monticulo_liberar_todo();
@@ -355,13 +360,18 @@ nlohmann::json Simulacion::ejecutar()
 
     std::ofstream f(ruta_salida("summary.json"));
     f << j.dump(2) << "\n";
-    // The next run on this folder starts where this one ended (the first
-    // whole second not lived yet).
+    guardar_mundo();
+    return j;
+}
+
+// The next run on this folder starts where this one ended (the first whole
+// second not lived yet).
+void Simulacion::guardar_mundo()
+{
     int64_t utc_fin = (int64_t)std::ceil((double)opciones_.utc_inicial + segundos() - 1e-3);
     double vivido = opciones_.mundo_vivido_s + (double)(utc_fin - opciones_.utc_inicial);
     std::ofstream estado(ruta_salida(ESTADO_MUNDO));
     estado << nlohmann::json{{"utc_end", texto_de_utc(utc_fin)}, {"world_seconds", vivido}, {"board", opciones_.placa}}
                   .dump(2)
            << "\n";
-    return j;
 }

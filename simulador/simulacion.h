@@ -105,6 +105,7 @@ private:
     void ejecutar_chip(bool &fin, bool &encendido);
     uint64_t monticulo_en_uso() const;
     void contar_descartes_runtime();
+    void guardar_mundo();
 
     Opciones opciones_;
     placa::Placa placa_;
