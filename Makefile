@@ -33,6 +33,7 @@ run: build
 	./$(BUILD)/olas-sim --out out --duration 30m --echo-console --tov-script simulador/escenarios/defecto.tov
 	@echo; echo "== what the buoy sent on the telemetry link (out/telemetry.txt), decoded =="
 	@/usr/bin/python3 herramientas/tov03 decode out/telemetry.txt
+	@echo; /usr/bin/python3 herramientas/resumen_ejecucion.py out
 
 test: build firmware
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

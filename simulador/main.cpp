@@ -2,7 +2,10 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <unistd.h>
 
 #include "simulacion.h"
 #include "tiempo_texto.h"
@@ -14,13 +17,23 @@ void mostrar_resumen(const nlohmann::json &j, const Opciones &o)
                 j["utc_start"].get<std::string>().c_str(), j["boots"].get<int>());
     for (const auto &r : j["watchdog_resets"])
         std::printf("  reset at %.3f s: %s\n", r["time_s"].get<double>(), r["cause"].get<std::string>().c_str());
-    for (const char *p : {"Serial", "Serial1", "Serial2", "Serial3"})
-        std::printf("  %-8s sent %llu bytes, received %llu, dropped %llu\n", p,
+    for (const char *p : {"Serial", "Serial1", "Serial2", "Serial3"}) {
+        const nlohmann::json &causa = j["uart_dropped_bytes_by_cause"][p];
+        std::printf("  %-8s sent %llu bytes, received %llu, dropped %llu", p,
                     (unsigned long long)j["uart_sent_bytes"][p].get<uint64_t>(),
                     (unsigned long long)j["uart_received_bytes"][p].get<uint64_t>(),
                     (unsigned long long)j["uart_dropped_bytes"][p].get<uint64_t>());
+        if (j["uart_dropped_bytes"][p].get<uint64_t>() > 0)
+            std::printf(" (receive buffer full %llu, hardware %llu)",
+                        (unsigned long long)causa["receive_buffer"].get<uint64_t>(),
+                        (unsigned long long)causa["hardware"].get<uint64_t>());
+        std::printf("\n");
+    }
     std::printf("  EEPROM commits: %llu\n", (unsigned long long)j["eeprom_commits"].get<uint64_t>());
-    std::printf("  output in %s/ (debug.txt, telemetry.txt, summary.json)\n", o.salida.c_str());
+    std::string ficheros;
+    for (const char *f : {"debug.txt", "telemetry.txt", "summary.json", "card.img", "eeprom.bin", "world.json"})
+        if (std::filesystem::exists(o.salida + "/" + f)) ficheros += std::string(ficheros.empty() ? "" : ", ") + f;
+    std::printf("  output in %s/ (%s)\n", o.salida.c_str(), ficheros.c_str());
 }
 }  // namespace
 
@@ -58,7 +71,8 @@ int main(int argc, char **argv)
     try {
         app.parse(argc, argv);
         auto d = segundos_de_texto(duracion);
-        if (!d || *d <= 0) throw CLI::ValidationError("--duration", "not a duration: " + duracion);
+        if (!d) throw CLI::ValidationError("--duration", "not a duration: " + duracion);
+        if (*d <= 0) throw CLI::ValidationError("--duration", "must be longer than 0s: " + duracion);
         o.duracion_s = *d;
         auto t = utc_de_texto(utc);
         if (!t) throw CLI::ValidationError("--utc", "not a UTC time YYYY-MM-DDTHH:MM:SSZ: " + utc);
@@ -87,6 +101,27 @@ int main(int argc, char **argv)
         if (!o.registro_mmio.empty() && o.placa != "samd21")
             throw CLI::ValidationError("--mmio-log", "only with --board samd21");
         for (Extension *e : extensiones()) e->validar(o);
+        // ---- the link, the output folder and the world's clock
+        if (app.count("--tov-pty") && !o.tiempo_real) {
+            o.tiempo_real = true;  // an operator at the other end needs the buoy's own pace
+            std::fprintf(stderr, "olas-sim: --tov-pty runs in real time (--realtime implied)\n");
+        }
+        std::error_code error;
+        std::filesystem::create_directories(o.salida, error);
+        if (error || !std::filesystem::is_directory(o.salida) || access(o.salida.c_str(), W_OK) != 0)
+            throw CLI::ValidationError("--out", "cannot write into " + o.salida +
+                                                    (error ? ": " + error.message() : std::string()));
+        std::string origen = "--utc";
+        if (!app.count("--utc")) {
+            origen = "the default";
+            if (auto antes = mundo_anterior(o.salida)) {
+                o.utc_inicial = antes->utc_fin;
+                o.mundo_vivido_s = antes->segundos;
+                origen = "the end of the last run in " + o.salida + "/ (" + ESTADO_MUNDO + "; --utc sets another)";
+            }
+        }
+        std::fprintf(stderr, "olas-sim: the world's UTC at start is %s, from %s\n",
+                     texto_de_utc(o.utc_inicial).c_str(), origen.c_str());
     } catch (const CLI::CallForHelp &e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp &e) {

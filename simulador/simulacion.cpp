@@ -21,6 +21,27 @@ std::vector<Extension *> &extensiones()
     return lista;
 }
 
+std::optional<MundoAnterior> mundo_anterior(const std::string &carpeta)
+{
+    std::ifstream f(carpeta + "/" + ESTADO_MUNDO);
+    if (!f) return std::nullopt;
+    nlohmann::json j = nlohmann::json::parse(f, nullptr, false);
+    if (j.is_discarded() || !j.is_object() || !j.contains("utc_end") || !j["utc_end"].is_string()) {
+        std::fprintf(stderr, "olas-sim: warning: %s/%s cannot be read; the world starts afresh\n", carpeta.c_str(),
+                     ESTADO_MUNDO.c_str());
+        return std::nullopt;
+    }
+    auto t = utc_de_texto(j["utc_end"].get<std::string>());
+    if (!t) {
+        std::fprintf(stderr, "olas-sim: warning: %s/%s holds no UTC; the world starts afresh\n", carpeta.c_str(),
+                     ESTADO_MUNDO.c_str());
+        return std::nullopt;
+    }
+    double vivido = j.contains("world_seconds") && j["world_seconds"].is_number() ? j["world_seconds"].get<double>() : 0;
+    if (!(vivido >= 0 && vivido < 1e10)) vivido = 0;
+    return MundoAnterior{*t, vivido};
+}
+
 namespace {
 // The emulated chip's globals, read and set in its RAM.
 class SimbolosChip : public SimbolosFirmware {
@@ -178,6 +199,12 @@ void Simulacion::acompasar()
     double real = std::chrono::duration<double>(reloj::now() - *inicio_real_).count();
     double adelanto = segundos() - real;
     if (adelanto > 0.002) std::this_thread::sleep_for(std::chrono::duration<double>(adelanto));
+    // Behind the wall clock (a busy machine, a slow start): the lost time
+    // is given up rather than caught up, so that virtual time never runs
+    // faster than the clock, and the buoy's 100 ms of silence before it
+    // answers is never shorter than the operator's.
+    if (adelanto < -0.02)
+        *inicio_real_ += std::chrono::duration_cast<reloj::duration>(std::chrono::duration<double>(-adelanto - 0.02));
 }
 
 uint64_t Simulacion::monticulo_en_uso() const
@@ -232,7 +259,17 @@ void Simulacion::ejecutar_chip(bool &fin, bool &encendido)
         if (!opciones_.registro_mmio.empty()) chip_->escribir_registro_mmio(opciones_.registro_mmio);
         throw;
     }
+    contar_descartes_runtime();
     for (Extension *e : extensiones()) e->antes_de_descargar(*this);
+}
+
+// The runtime's own count of the bytes its receive buffers dropped, read from
+// the chip's RAM before the next start clears it.
+void Simulacion::contar_descartes_runtime()
+{
+    const auto *cuentas = static_cast<const uint32_t *>(simbolos_->simbolo("samd21_uart_descartados"));
+    if (!cuentas) return;
+    for (int p = 0; p < placa::NUM_PUERTOS; p++) descartes_runtime_[p] += cuentas[p];
 }
 
 nlohmann::json Simulacion::ejecutar()
@@ -253,9 +290,14 @@ nlohmann::json Simulacion::ejecutar()
         placa_.programar(0, pulso);
     }
     bool fin = false, encendido = true;
-    while (!fin) {
-        if (chip_) ejecutar_chip(fin, encendido);
-        else ejecutar_host(fin);
+    try {
+        while (!fin) {
+            if (chip_) ejecutar_chip(fin, encendido);
+            else ejecutar_host(fin);
+        }
+    } catch (...) {
+        guardar_mundo();  // what the run lived (and wrote on the card) is not lived again
+        throw;
     }
     mostrar_progreso(true);
     placa::monticulo_liberar_todo();
@@ -272,13 +314,21 @@ nlohmann::json Simulacion::ejecutar()
     for (const placa::Reinicio &r : placa_.reinicios())
         reinicios.push_back({{"time_s", placa_.segundos_reales(r.ciclo)}, {"cause", r.causa}});
     j["watchdog_resets"] = reinicios;
-    nlohmann::json descartados, recibidos, enviados;
+    // Bytes lost on the way in, by where they were lost: the receive buffer
+    // the firmware reads from (the board's 4096 bytes on the host, the
+    // runtime's ring buffers on the chip) and the hardware (the chip's USART
+    // receive buffer overflowing, BUFOVF; the host board has none to lose).
+    nlohmann::json descartados, por_causa, recibidos, enviados;
     for (int p = 0; p < placa::NUM_PUERTOS; p++) {
-        descartados[NOMBRES_PUERTOS[p]] = placa_.estadisticas(p).bytes_descartados;
+        uint64_t buffer = chip_ ? descartes_runtime_[p] : placa_.estadisticas(p).bytes_descartados;
+        uint64_t hardware = chip_ ? placa_.estadisticas(p).bytes_descartados : 0;
+        descartados[NOMBRES_PUERTOS[p]] = buffer + hardware;
+        por_causa[NOMBRES_PUERTOS[p]] = {{"receive_buffer", buffer}, {"hardware", hardware}};
         recibidos[NOMBRES_PUERTOS[p]] = placa_.estadisticas(p).bytes_recibidos;
         enviados[NOMBRES_PUERTOS[p]] = placa_.estadisticas(p).bytes_enviados;
     }
     j["uart_dropped_bytes"] = descartados;
+    j["uart_dropped_bytes_by_cause"] = por_causa;
     j["uart_received_bytes"] = recibidos;
     j["uart_sent_bytes"] = enviados;
     j["ticks"] = placa_.ticks();
@@ -310,5 +360,18 @@ nlohmann::json Simulacion::ejecutar()
 
     std::ofstream f(ruta_salida("summary.json"));
     f << j.dump(2) << "\n";
+    guardar_mundo();
     return j;
+}
+
+// The next run on this folder starts where this one ended (the first whole
+// second not lived yet).
+void Simulacion::guardar_mundo()
+{
+    int64_t utc_fin = (int64_t)std::ceil((double)opciones_.utc_inicial + segundos() - 1e-3);
+    double vivido = opciones_.mundo_vivido_s + (double)(utc_fin - opciones_.utc_inicial);
+    std::ofstream estado(ruta_salida(ESTADO_MUNDO));
+    estado << nlohmann::json{{"utc_end", texto_de_utc(utc_fin)}, {"world_seconds", vivido}, {"board", opciones_.placa}}
+                  .dump(2)
+           << "\n";
 }

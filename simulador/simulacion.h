@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +24,7 @@ struct Opciones {
     std::string salida = "out";
     std::string eeprom;  // empty: <salida>/eeprom.bin
     int64_t utc_inicial = 0;
+    double mundo_vivido_s = 0.0;  // the world's time before this run (a folder run again): the sea goes on
     double xtal_ppm = 0.0;
     std::vector<std::pair<double, double>> jumpers;  // jumper fitted between these virtual times
     std::vector<double> cortes;                      // power cuts at these virtual times
@@ -56,6 +58,18 @@ public:
 };
 
 std::vector<Extension *> &extensiones();
+
+// The world kept in the output folder between runs: the UTC at which the
+// last run ended, so that the next run on the same folder (the same buoy,
+// its EEPROM and card) goes on from there instead of living the same
+// minutes again.
+inline const std::string ESTADO_MUNDO = "world.json";
+struct MundoAnterior {
+    int64_t utc_fin;     // the first whole second the last run did not live
+    double segundos;     // how long the world has lived in all runs so far
+};
+// That state, or nothing when the folder holds none (or an unreadable one).
+std::optional<MundoAnterior> mundo_anterior(const std::string &carpeta);
 struct RegistroExtension {
     explicit RegistroExtension(Extension *e) { extensiones().push_back(e); }
 };
@@ -82,12 +96,16 @@ public:
     Registrador &telemetria() { return *telemetria_; }
     Registrador &consola() { return *consola_; }
 
+    // With --realtime: waits until the wall clock reaches virtual time now.
+    void acompasar();
+
 private:
     void mostrar_progreso(bool final);
-    void acompasar();
     void ejecutar_host(bool &fin);
     void ejecutar_chip(bool &fin, bool &encendido);
     uint64_t monticulo_en_uso() const;
+    void contar_descartes_runtime();
+    void guardar_mundo();
 
     Opciones opciones_;
     placa::Placa placa_;
@@ -98,6 +116,9 @@ private:
     std::unique_ptr<Registrador> telemetria_;
     std::unique_ptr<Registrador> consola_;
     int arranques_ = 0;
+    // On the chip: bytes its runtime's receive buffers could not take, summed
+    // over the boots (the runtime counts from zero at each start).
+    uint64_t descartes_runtime_[placa::NUM_PUERTOS] = {};
     int progreso_mostrado_ = -1;
     size_t coincidencia_ = 0;
     std::vector<uint64_t> monticulo_inicio_intervalo_;

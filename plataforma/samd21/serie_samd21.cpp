@@ -17,8 +17,9 @@
 // firmware prints it).
 //
 // A byte that finds its buffer full is dropped and counted in
-// samd21_uart_descartados[port]; so is a byte the hardware lost because the
-// interrupt came too late (BUFOVF).
+// samd21_uart_descartados[port]; a loss in the hardware, because the
+// interrupt came too late for its two-byte buffer (BUFOVF), is counted
+// apart in samd21_uart_desbordes[port] (the flag stands for one byte or more).
 #include "../plataforma.h"
 #include "gclk.h"
 #include "nvic.h"
@@ -36,6 +37,7 @@ extern "C" volatile uint32_t samd21_uart_descartados[4];
 // receive interrupt's increment and one count is lost, never the change.
 extern "C" volatile uint32_t samd21_eventos;
 extern "C" volatile uint32_t samd21_milisegundos;
+extern "C" volatile uint32_t samd21_uart_desbordes[4];
 
 namespace {
 
@@ -83,7 +85,7 @@ void esperar_sync(Sercom &s, uint32_t bits)
 template <uint8_t N>
 void __attribute__((noinline)) servir_errores(Sercom &s)
 {
-    if (s.STATUS & SERCOM_USART_STATUS_BUFOVF) samd21_uart_descartados[N]++;   // the hardware lost one
+    if (s.STATUS & SERCOM_USART_STATUS_BUFOVF) samd21_uart_desbordes[N]++;   // the hardware lost one or more
     s.STATUS = SERCOM_USART_STATUS_ERRORES;
     s.INTFLAG = SERCOM_INT_ERROR;
 }
@@ -169,6 +171,7 @@ constexpr uint32_t CICLOS_LIMITE_VACIADO = 500u * CICLOS_MS_VACIADO;
 
 extern "C" {
 volatile uint32_t samd21_uart_descartados[4];
+volatile uint32_t samd21_uart_desbordes[4];
 
 // Sends what every open port still holds, by polling DRE with interrupts off
 // (from the tick's handler, or after a fault, the transmit interrupt would

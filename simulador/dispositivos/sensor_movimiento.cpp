@@ -240,7 +240,7 @@ void SensorMovimiento::enviar_epoca()
     int64_t t_us = inicio_us_ + (int64_t)epoca_ * periodo_us_;
     int64_t cuenta_us = t_us + (int64_t)std::llround((double)t_us * c_.reloj_ppm * 1e-6);
     uint32_t sello = (uint32_t)(c_.reloj_inicial_us + (uint64_t)cuenta_us);
-    Mar::Estado e = mar_->en((double)t_us / 1e6);
+    Mar::Estado e = mar_->en((double)t_us / 1e6 + c_.mar_desde_s);
     float heave = (float)(-e.elevacion);  // the sensor's heave is positive down
     float vn = (float)e.vn, ve = (float)e.ve, yaw = (float)e.yaw;
     bool con_nan = c_.p_nan > 0 && fallos_.uniforme() < c_.p_nan;
@@ -385,6 +385,7 @@ public:
         coincidencia_ = 0;
         if (sin_sensor_) return;
         if (c_.replay.empty()) modelo_mar_ = std::make_unique<Mar>(mar_);
+        c_.mar_desde_s = sim.opciones().mundo_vivido_s;
         dispositivo_ = std::make_unique<SensorMovimiento>(sim.placa(), c_, modelo_mar_.get());
         sim.placa().conectar(PUERTO, dispositivo_.get());
         sim.telemetria().al_recibir([this](uint8_t b, uint64_t) { contar_pto(b); });

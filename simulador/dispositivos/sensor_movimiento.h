@@ -30,6 +30,7 @@ struct ConfigSensor {
     bool protocolo_actual = false;  // EKF Euler with a 40-byte payload
     uint64_t reloj_inicial_us = 0;  // sensor counter at virtual time 0
     double reloj_ppm = 0;           // the sensor's own oscillator error
+    double mar_desde_s = 0;         // the sea's time at virtual time 0 (a world that goes on)
     // Faults, as probabilities per frame (corrupt, drop) or per epoch.
     double p_corrupto = 0.0, p_perdida = 0.0, p_segunda_nav = 0.0, p_tiempo_cero = 0.0, p_nan = 0.0;
     uint64_t semilla_fallos = 1;

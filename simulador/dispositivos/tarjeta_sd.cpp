@@ -1,6 +1,8 @@
 #include "tarjeta_sd.h"
 
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 
 #include "../tiempo_texto.h"
@@ -9,6 +11,71 @@ namespace {
 ExtensionTarjetaSd g_tarjeta_sd;
 RegistroExtension registro(&g_tarjeta_sd);
 }  // namespace
+
+namespace {
+uint32_t leer16(const uint8_t *p) { return (uint32_t)p[0] | ((uint32_t)p[1] << 8); }
+uint32_t leer32(const uint8_t *p) { return leer16(p) | (leer16(p + 2) << 16); }
+
+bool leer_bloque(std::ifstream &f, uint64_t bloque, uint8_t *b)
+{
+    f.clear();
+    f.seekg((std::streamoff)(bloque * 512));
+    f.read(reinterpret_cast<char *>(b), 512);
+    return f.gcount() == 512;
+}
+
+// A FAT boot sector at block inicio of an image of `bloques` blocks.
+std::string revisar_volumen(std::ifstream &f, uint64_t inicio, uint64_t bloques)
+{
+    uint8_t b[512];
+    if (!leer_bloque(f, inicio, b)) return "its volume's first block, " + std::to_string(inicio) + ", is past its end";
+    uint32_t por_cluster = b[13];
+    bool firma = b[510] == 0x55 && b[511] == 0xAA;
+    if (!firma || leer16(b + 11) != 512 || por_cluster == 0 || (por_cluster & (por_cluster - 1)) != 0 ||
+        leer16(b + 14) == 0 || b[16] == 0 || b[16] > 2)
+        return "no FAT file system at block " + std::to_string(inicio);
+    uint64_t total = leer16(b + 19) ? leer16(b + 19) : leer32(b + 32);
+    if (total == 0) return "its FAT volume gives no size";
+    if (inicio + total > bloques)
+        return "truncated: its volume runs to block " + std::to_string(inicio + total) + ", the image holds " +
+               std::to_string(bloques) + " blocks";
+    return "";
+}
+
+// The partition table and the volume of an image of `bloques` whole blocks.
+std::string aviso_imagen_tarjeta_bloques(std::ifstream &f, uint64_t bloques)
+{
+    uint8_t b[512];
+    if (!leer_bloque(f, 0, b)) return "not even one block of 512 bytes";
+    bool salto = b[0] == 0xEB || b[0] == 0xE9;
+    if (salto && leer16(b + 11) == 512) return revisar_volumen(f, 0, bloques);  // a volume without partitions
+    if (b[510] != 0x55 || b[511] != 0xAA) return "no partition table and no FAT file system";
+    const uint8_t *entrada = b + 446;
+    uint64_t inicio = leer32(entrada + 8), cuenta = leer32(entrada + 12);
+    if (entrada[4] == 0 || cuenta == 0) return "its first partition is empty";
+    if (inicio + cuenta > bloques)
+        return "truncated: its first partition runs to block " + std::to_string(inicio + cuenta) +
+               ", the image holds " + std::to_string(bloques) + " blocks";
+    return revisar_volumen(f, inicio, bloques);
+}
+}  // namespace
+
+std::string aviso_imagen_tarjeta(const std::string &ruta)
+{
+    std::error_code e;
+    uint64_t bytes = std::filesystem::file_size(ruta, e);
+    if (e) return "cannot read its size";
+    uint64_t bloques = bytes / 512;
+    std::ifstream f(ruta, std::ios::binary);
+    uint8_t b[512];
+    if (!f || !leer_bloque(f, 0, b)) return "not even one block of 512 bytes";
+    if (bytes % 512 != 0) {
+        std::string resto = aviso_imagen_tarjeta_bloques(f, bloques);
+        return "truncated: it ends " + std::to_string(bytes % 512) + " bytes into block " + std::to_string(bloques) +
+               (resto.empty() ? std::string() : "; " + resto);
+    }
+    return aviso_imagen_tarjeta_bloques(f, bloques);
+}
 
 void ExtensionTarjetaSd::opciones(CLI::App &app)
 {
@@ -56,8 +123,13 @@ void ExtensionTarjetaSd::preparar(Simulacion &sim)
     if (!std::filesystem::exists(ruta)) {
         if (!tarjeta_->crear_formateada(ruta, megabytes_)) throw std::runtime_error("cannot make the card image " + ruta);
         creada_ = true;
-    } else if (!tarjeta_->abrir(ruta)) {
-        throw std::runtime_error("cannot open the card image " + ruta + " (a whole number of 512-byte blocks?)");
+    } else {
+        // The buoy meets the card as it is; the operator hears of it first.
+        std::string aviso = aviso_imagen_tarjeta(ruta);
+        if (!aviso.empty())
+            std::fprintf(stderr, "olas-sim: warning: the card image %s is damaged: %s\n", ruta.c_str(), aviso.c_str());
+        if (!tarjeta_->abrir(ruta))
+            throw std::runtime_error("cannot open the card image " + ruta + " (it must hold at least one 512-byte block)");
     }
     placa::instalar_tarjeta(tarjeta_.get());
     if (error_desde_ >= 0) tarjeta_->error_escritura_desde((uint32_t)std::min<int64_t>(error_desde_, UINT32_MAX));

@@ -13,6 +13,11 @@
 #include "../../plataforma/host/tarjeta_host.h"
 #include "../simulacion.h"
 
+// What is wrong with an existing card image, as a reader of its file system
+// would find it: a volume that runs past the image's end (a truncated copy),
+// or no partition table and no FAT volume to read. Empty when it looks sound.
+std::string aviso_imagen_tarjeta(const std::string &ruta);
+
 class ExtensionTarjetaSd : public Extension {
 public:
     void opciones(CLI::App &app) override;

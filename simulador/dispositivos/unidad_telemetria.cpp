@@ -1,6 +1,7 @@
 #include "unidad_telemetria.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -60,12 +61,45 @@ std::vector<OrdenTelemetria> leer_guion_telemetria(const std::string &texto)
 
 namespace {
 
+uint32_t baudios_de_termios(speed_t v)
+{
+    static const struct { speed_t v; uint32_t b; } TABLA[] = {
+        {B300, 300},       {B600, 600},       {B1200, 1200},     {B2400, 2400},     {B4800, 4800},
+        {B9600, 9600},     {B19200, 19200},   {B38400, 38400},   {B57600, 57600},   {B115200, 115200},
+        {B230400, 230400}, {B460800, 460800}, {B500000, 500000}, {B921600, 921600},
+    };
+    for (const auto &t : TABLA)
+        if (t.v == v) return t.b;
+    return 0;
+}
+
+// The kernel's terminal settings with the rates as numbers (its termios2).
+struct TermiosNumerico {
+    tcflag_t iflag, oflag, cflag, lflag;
+    cc_t linea, cc[19];
+    speed_t ispeed, ospeed;
+};
+
+// The rate the terminal's other end asked for (0 when none can be read). A
+// rate without a termios constant (14400, 28800, 56000) is set as a number
+// (BOTHER), which tcgetattr cannot report; the kernel keeps every rate as a
+// number too, so that is read first.
+uint32_t baudios_pty(int fd)
+{
+    if (fd < 0) return 0;
+    TermiosNumerico t2{};
+    if (ioctl(fd, _IOR('T', 0x2A, TermiosNumerico), &t2) == 0 && t2.ospeed > 0) return t2.ospeed;
+    termios t{};
+    if (tcgetattr(fd, &t) != 0) return 0;
+    return baudios_de_termios(cfgetospeed(&t));
+}
+
 class ExtensionTelemetria : public Extension {
 public:
     void opciones(CLI::App &app) override
     {
         app.add_option("--tov-script", guion_, "telemetry script: lines 'TIME FRAME' or 'TIME @baud N'");
-        app.add_flag("--tov-pty", pty_, "the telemetry link on a pseudo-terminal (use with --realtime)");
+        app.add_flag("--tov-pty", pty_, "the telemetry link on a pseudo-terminal, at the rate its other end sets (implies --realtime)");
         app.add_option("--tov-babble", balbuceos_texto_,
                        "the telemetry unit sends random bytes without a 100 ms pause between two virtual times, "
                        "T1-T2 (repeatable)");
@@ -176,11 +210,18 @@ private:
         });
     }
 
-    // The operator's bytes are taken every 5 ms of virtual time.
+    // The operator's bytes are taken every 5 ms of virtual time, at the rate
+    // the program at the other end last set on the pseudo-terminal: as on a
+    // real line, a rate other than the buoy's garbles the bytes both ways.
     void programar_lectura(Simulacion &sim)
     {
         Simulacion *s = &sim;
         sim.placa().programar(sim.placa().ciclo() + sim.ciclo_de(0.005), [s, this] {
+            // Read at the wall-clock time it stands for: the bytes and the
+            // rate are then as the operator's program left them by then.
+            if (s->opciones().tiempo_real) s->acompasar();
+            uint32_t b = baudios_pty(esclavo_);
+            if (b) s->telemetria().configurar_baudios(b);
             uint8_t buf[256];
             ssize_t n;
             while (maestro_ >= 0 && (n = read(maestro_, buf, sizeof buf)) > 0) {

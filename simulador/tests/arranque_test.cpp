@@ -114,6 +114,36 @@ TEST(Arranque, OpcionIncorrectaSaleConDos)
     EXPECT_EQ(ejecutar_olas_sim("--utc 2026-04-31T00:00:00Z --out " + c), 2);
     EXPECT_EQ(ejecutar_olas_sim("--jumper 20-10 --out " + c), 2);
     EXPECT_EQ(ejecutar_olas_sim("--no-such-option --out " + c), 2);
+    // No time to run, and a folder that cannot be written, are bad options too.
+    EXPECT_EQ(ejecutar_olas_sim("--duration 0s --out " + c, c + "/cero"), 2);
+    EXPECT_NE(leer_fichero(c + "/cero.stderr").find("longer than 0s"), std::string::npos);
+    std::ofstream(c + "/fichero") << "x";
+    EXPECT_EQ(ejecutar_olas_sim("--duration 5s --out " + c + "/fichero/dentro", c + "/imposible"), 2);
+    EXPECT_NE(leer_fichero(c + "/imposible.stderr").find("--out"), std::string::npos);
+}
+
+// Bytes lost on the way in are counted by where they were lost, the same on
+// both boards: the GPS port, read only while the buoy asks for the time,
+// fills the receive buffer the firmware reads from and loses the rest there.
+TEST_P(ArranqueEnPlaca, LosBytesPerdidosSeCuentanPorCausa)
+{
+    SALTAR_SIN_IMAGEN(GetParam());
+    std::string c = carpeta_de_prueba("arranque_perdidos_" + GetParam());
+    ASSERT_EQ(ejecutar_olas_sim(opciones_placa(GetParam()) + "--duration 150s --no-sensor --out " + c), 0);
+    nlohmann::json j = leer_resumen(c);
+    for (const char *p : {"Serial", "Serial1", "Serial2", "Serial3"}) {
+        const nlohmann::json &causa = j["uart_dropped_bytes_by_cause"][p];
+        EXPECT_EQ(j["uart_dropped_bytes"][p].get<uint64_t>(),
+                  causa["receive_buffer"].get<uint64_t>() + causa["hardware"].get<uint64_t>())
+            << p;
+    }
+    // Two minutes of a receiver's bursts after its configuration (some 150
+    // bytes a second) against 4096 or 1024 bytes of buffer.
+    EXPECT_GT(j["uart_dropped_bytes_by_cause"]["Serial3"]["receive_buffer"].get<uint64_t>(), 10000u);
+    if (GetParam() == "host") {
+        EXPECT_EQ(j["uart_dropped_bytes_by_cause"]["Serial3"]["hardware"], 0);
+    }
+    EXPECT_EQ(j["uart_dropped_bytes"]["Serial"], 0);
 }
 
 TEST_P(ArranqueEnPlaca, CuentaAtrasSinOlasTerminaEnUnSoloReset)

@@ -50,7 +50,7 @@ struct Tarjeta {
         std::string vol = imagen + ".vol";
         std::string p = particion();
         std::string salto = p.substr(p.find("@@") + 2);
-        int r;
+        int r = -1;
         salida_de("dd if='" + imagen + "' of='" + vol + "' bs=512 skip=" + std::to_string(std::stoull(salto) / 512) +
                       " conv=sparse status=none",
                   &r);
@@ -293,4 +293,51 @@ TEST(RegistroSd, WritingSwitchedOffAndOnByCommandLeavesNoHoles)
     sin_ceros(t, "/261207");
     std::string informe;
     EXPECT_TRUE(t.limpia(&informe)) << informe;
+}
+
+// The same folder run again is the same buoy a moment later: its world goes on
+// from the UTC where the last run ended, so the card gets no second twice;
+// --utc still chooses the world's clock.
+TEST(RegistroSd, ASecondRunOnTheSameFolderGoesOnWhereTheFirstEnded)
+{
+    std::string c = carpeta_de_prueba("registro_sd_continuacion");
+    Tarjeta t{c + "/card.img"};
+    ASSERT_EQ(ejecutar_olas_sim("--duration 12m --card-size 64 --out " + c, c + "/primera"), 0);
+    EXPECT_NE(leer_fichero(c + "/primera.stderr").find("at start is 2026-12-07T14:30:00Z, from the default"),
+              std::string::npos);
+    ASSERT_EQ(ejecutar_olas_sim("--duration 12m --sensor-truth " + c + "/verdad2.csv --out " + c, c + "/segunda"), 0);
+    EXPECT_NE(leer_fichero(c + "/segunda.stderr").find("at start is 2026-12-07T14:42:00Z, from the end of the last run"),
+              std::string::npos);
+    EXPECT_EQ(leer_resumen(c)["utc_start"], "2026-12-07T14:42:00Z");
+    std::vector<std::string> raws;
+    for (const std::string &f : t.ficheros("/261207"))
+        if (f.size() > 4 && f.substr(f.size() - 4) == ".raw") raws.push_back(f);
+    ASSERT_GE(raws.size(), 2u);
+    size_t lineas_total = 0;
+    for (const std::string &f : raws) {
+        std::vector<std::string> raw = lineas(t.mtype(f));
+        lineas_total += raw.size();
+        for (const auto &s : por_segundo(raw)) EXPECT_LE(s.second, 10) << f << " " << s.first;
+    }
+    // Both runs recorded: about 11 minutes each after the GPS sets the clock.
+    EXPECT_GT(lineas_total, 2u * 10 * 600);
+    // The sea goes on too: the second run's first epoch is the one a single
+    // run would have sent 12 minutes later.
+    std::string r = carpeta_de_prueba("registro_sd_continuacion_una");
+    ASSERT_EQ(ejecutar_olas_sim("--duration 12m4s --no-card --sensor-truth " + r + "/verdad.csv --out " + r), 0);
+    std::vector<std::string> una = lineas(leer_fichero(r + "/verdad.csv")), dos = lineas(leer_fichero(c + "/verdad2.csv"));
+    ASSERT_GT(una.size(), 7202u);
+    ASSERT_GT(dos.size(), 2u);
+    auto sin_tiempos = [](const std::string &l) { return l.substr(l.find(',', l.find(',', l.find(',') + 1) + 1)); };
+    EXPECT_EQ(sin_tiempos(dos[1]), sin_tiempos(una[7201]));
+
+    // A folder's world that cannot be read starts afresh, with a warning;
+    // --utc wins over the folder's.
+    std::ofstream(c + "/world.json") << "{ not json";
+    ASSERT_EQ(ejecutar_olas_sim("--duration 5s --out " + c, c + "/tercera"), 0);
+    EXPECT_NE(leer_fichero(c + "/tercera.stderr").find("world.json cannot be read"), std::string::npos);
+    EXPECT_EQ(leer_resumen(c)["utc_start"], "2026-12-07T14:30:00Z");
+    ASSERT_EQ(ejecutar_olas_sim("--duration 5s --utc 2027-01-01T00:00:00Z --out " + c, c + "/cuarta"), 0);
+    EXPECT_NE(leer_fichero(c + "/cuarta.stderr").find("from --utc"), std::string::npos);
+    EXPECT_EQ(leer_resumen(c)["utc_start"], "2027-01-01T00:00:00Z");
 }
