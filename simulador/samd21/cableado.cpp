@@ -7,7 +7,6 @@
 
 #include <cmath>
 
-#include "../mundo/tarjeta.h"
 #include "chip.h"
 #include "sercom_spi.h"
 #include "sercom_usart.h"

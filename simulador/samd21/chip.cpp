@@ -50,6 +50,11 @@ void gancho_bloque_cb(uc_engine *, uint64_t direccion, uint32_t bytes, void *d)
     static_cast<Chip *>(d)->gancho_bloque((uint32_t)direccion, bytes);
 }
 
+void gancho_interrupcion_cb(uc_engine *, uint32_t numero, void *d)
+{
+    static_cast<Chip *>(d)->interrupcion_motor(numero);
+}
+
 bool gancho_no_mapeado(uc_engine *, uc_mem_type tipo, uint64_t direccion, int, int64_t, void *d)
 {
     bool escritura = tipo == UC_MEM_WRITE_UNMAPPED || tipo == UC_MEM_WRITE_PROT;
@@ -122,9 +127,11 @@ void Chip::mapear_memoria()
     };
     comprobar(uc_mem_map_ptr(uc_, 0, EEPROM_BASE, UC_PROT_READ | UC_PROT_EXEC, flash_.data()), "the flash");
     comprobar(uc_mem_map_ptr(uc_, RAM_BASE, RAM_BYTES, UC_PROT_ALL, ram_), "the RAM");
-    static uint16_t nops[BYTES_PAGINA_RETORNO / 2];
-    for (uint16_t &n : nops) n = 0xBF00;
-    comprobar(uc_mem_map_ptr(uc_, PAGINA_RETORNO, BYTES_PAGINA_RETORNO, UC_PROT_READ | UC_PROT_EXEC, nops),
+    // The page is all SVC: fetching there raises the engine's interrupt, where
+    // the return is done without leaving the run.
+    static uint16_t svcs[BYTES_PAGINA_RETORNO / 2];
+    for (uint16_t &n : svcs) n = 0xDF00;
+    comprobar(uc_mem_map_ptr(uc_, PAGINA_RETORNO, BYTES_PAGINA_RETORNO, UC_PROT_READ | UC_PROT_EXEC, svcs),
               "the exception return page");
     auto region = [this](uint32_t base) {
         regiones().push_back(std::make_unique<Region>(Region{this, base}));
@@ -151,6 +158,7 @@ void Chip::mapear_memoria()
     comprobar(uc_hook_add(uc_, &h, UC_HOOK_BLOCK, (void *)gancho_bloque_cb, this, 1, 0), "the block hook");
     comprobar(uc_hook_add(uc_, &h, UC_HOOK_MEM_UNMAPPED | UC_HOOK_MEM_PROT, (void *)gancho_no_mapeado, this, 1, 0),
               "the fault hook");
+    comprobar(uc_hook_add(uc_, &h, UC_HOOK_INTR, (void *)gancho_interrupcion_cb, this, 1, 0), "the interrupt hook");
 }
 
 // ================================================================ registers of the core
@@ -290,6 +298,7 @@ void Chip::ejecutar_tramo(uint64_t limite)
     estancado_ = 0;
     parar_tramo_ = false;
     retorno_excepcion_ = false;
+    excepcion_motor_ = false;
     error_.clear();
     excepcion_mundo_ = nullptr;
     en_tramo_ = true;
@@ -305,9 +314,9 @@ void Chip::ejecutar_tramo(uint64_t limite)
     }
     if (excepcion_mundo_) std::rethrow_exception(excepcion_mundo_);
     if (!error_.empty()) throw ParadaEmulador(error_);
-    if (e != UC_ERR_OK) {
+    if (e != UC_ERR_OK || excepcion_motor_) {
         uint32_t pc_fallo = leer_reg(UC_ARM_REG_PC);
-        switch (e) {
+        switch (excepcion_motor_ ? UC_ERR_EXCEPTION : e) {
         case UC_ERR_READ_UNMAPPED:
         case UC_ERR_WRITE_UNMAPPED:
         case UC_ERR_FETCH_UNMAPPED:
@@ -382,9 +391,9 @@ uint32_t Chip::instrucciones_bloque(uint32_t direccion, uint32_t bytes)
 void Chip::gancho_bloque(uint32_t direccion, uint32_t bytes)
 {
     if ((direccion & ~(BYTES_PAGINA_RETORNO - 1)) == PAGINA_RETORNO) {
+        // An exception return: done at the SVC there (interrupcion_motor).
         retorno_excepcion_ = true;
         destino_retorno_ = direccion;
-        uc_emu_stop(uc_);
         return;
     }
     uint32_t n = instrucciones_bloque(direccion, bytes);
@@ -397,6 +406,34 @@ void Chip::gancho_bloque(uint32_t direccion, uint32_t bytes)
     }
     tramo_n_ += n;
     if (direccion < FLASH_BYTES) perfil_[direccion >> 1] += n;
+}
+
+// The engine's own exception (SVC, UDF, BKPT): at the return page it is the
+// exception return, done here; the run goes on unless an exception is to be
+// taken now or the next event is due. Any other ends the run (a HardFault or
+// a breakpoint, taken by ejecutar_tramo).
+void Chip::interrupcion_motor(uint32_t)
+{
+    if (!retorno_excepcion_) {
+        excepcion_motor_ = true;
+        uc_emu_stop(uc_);
+        return;
+    }
+    retorno_excepcion_ = false;
+    try {
+        salir_excepcion(destino_retorno_);
+        // Inside a run the engine takes the Thumb state from the PC's bit 0.
+        escribir_reg(UC_ARM_REG_PC, leer_reg(UC_ARM_REG_PC) | 1u);
+    } catch (const ParadaEmulador &p) {
+        error_ = p.what();
+        parar_tramo_ = true;
+        uc_emu_stop(uc_);
+        return;
+    }
+    if (parar_tramo_ || reinicio_pendiente_ || excepcion_pendiente(true) >= 0 || tramo_n_ >= tramo_limite_) {
+        parar_tramo_ = true;
+        uc_emu_stop(uc_);
+    }
 }
 
 void Chip::acceso_no_mapeado(uint32_t direccion, bool escritura)

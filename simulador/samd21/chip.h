@@ -103,6 +103,7 @@ public:
     void escribir_nvm_espacio(uint32_t direccion, unsigned ancho, uint64_t valor);
     void gancho_bloque(uint32_t direccion, uint32_t bytes);
     void acceso_no_mapeado(uint32_t direccion, bool escritura);
+    void interrupcion_motor(uint32_t numero);
 
 private:
     // Exception returns: the core branches to the EXC_RETURN value; on the chip
@@ -203,7 +204,8 @@ private:
     bool pintada_ = false;
     std::map<std::string, std::string> modulo_de_funcion_;
     static constexpr uint32_t PINTURA = 0xC5AC5AC5u;
-    bool retorno_excepcion_ = false;
+    bool retorno_excepcion_ = false;  // the run reached the exception return page
+    bool excepcion_motor_ = false;    // the engine raised SVC, UDF or BKPT
     uint32_t destino_retorno_ = 0;
     bool dormido_ = false;
     std::string error_;

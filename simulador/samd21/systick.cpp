@@ -63,13 +63,13 @@ void Systick::escribir(uint32_t r, uint32_t v)
     switch (r) {
     case 0x10: {
         bool antes = csr_ & 1;
+        // Stopping holds the count where it is (read before ENABLE falls).
+        if (antes && !(v & 1)) cvr_parado_ = leer(0x18);
         csr_ = v & 7;
         if ((v & 1) && !(v & 4)) e_.parar("SysTick on the external reference clock not modelled", BASE + r);
         if (!antes && (v & 1)) {
             uint32_t actual = cvr_parado_;
             origen_ = actual == 0 ? t + 1 : t - std::min<uint64_t>(t, (uint64_t)(rvr - std::min(actual, rvr)));
-        } else if (antes && !(v & 1)) {
-            cvr_parado_ = leer(0x18);
         }
         programar(t);
         return;
