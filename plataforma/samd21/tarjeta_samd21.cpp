@@ -43,6 +43,7 @@ public:
         while (s.SYNCBUSY & SERCOM_SYNCBUSY_ENABLE) {}
     }
     uint32_t milisegundos() override { return millis(); }
+    void esperando() override { sodaq_wdt_reset(); }
 
 private:
     static Sercom &spi() { return sercom(BUS_TARJETA.sercom); }

@@ -2,7 +2,9 @@
 // OCR), card size from the CSD, single and multiple block reads and writes,
 // erase and status, for standard capacity (byte-addressed) and high capacity
 // (block-addressed) cards. Every wait is bounded, so a missing or dead card
-// fails within a known time (well inside the watchdog's 2 s).
+// fails within a known time; while a wait goes on the bus hears of it at
+// every poll (the board feeds its watchdog there: a card's erase may take
+// longer than the watchdog's period on a fast oscillator).
 //
 // Portable: the bus is reached through BusSpi, so the host tests can put a
 // simulated card behind it.
@@ -20,6 +22,7 @@ public:
     virtual void seleccionar(bool activa) = 0;          // chip select low while active
     virtual void velocidad_inicio(bool lenta) = 0;      // at most 400 kHz while the card starts
     virtual uint32_t milisegundos() = 0;                // for the time-outs
+    virtual void esperando() {}                         // at every poll of a bounded wait
 
 protected:
     ~BusSpi() = default;
