@@ -101,7 +101,10 @@ Simulacion::Simulacion(Opciones opciones) : opciones_(std::move(opciones))
     if (opciones_.firmware.empty()) opciones_.firmware = chip ? elf_por_defecto() : CargadorFirmware::ruta_por_defecto();
     std::filesystem::create_directories(opciones_.salida);
     placa::instalar(&placa_);
-    placa_.configurar_xtal_ppm(opciones_.xtal_ppm);
+    // On the chip the MCU's oscillator is the DFLL48M in open loop.
+    double ppm = opciones_.xtal_ppm;
+    if (chip) ppm = ((1.0 + ppm * 1e-6) * (1.0 + opciones_.osciladores.dfll48m) - 1.0) * 1e6;
+    placa_.configurar_xtal_ppm(ppm);
     placa_.configurar_eeprom(opciones_.eeprom);
     placa_.configurar_fin(placa_.ciclo_de_segundos_reales(opciones_.duracion_s));
     if (chip) {
