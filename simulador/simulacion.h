@@ -92,7 +92,7 @@ private:
     void mostrar_progreso(bool final);
     void acompasar();
     void ejecutar_host(bool &fin);
-    void ejecutar_chip(bool &fin, bool &encendido);
+    void ejecutar_chip(bool &fin, samd21::TipoReset &tipo);
     uint64_t monticulo_en_uso() const;
 
     Opciones opciones_;

@@ -25,6 +25,8 @@ constexpr int NUM_PINES = 64;
 constexpr const char *CAUSA_PARADA_FIRMWARE = "firmware_stop";
 constexpr const char *CAUSA_WATCHDOG = "missed_feed";
 constexpr const char *CAUSA_CORTE = "power_cut";
+constexpr const char *CAUSA_PIN_RESET = "reset_pin";       // the emulated chip's reset button
+constexpr const char *CAUSA_CAIDA_TENSION = "brown_out";   // its supply below BOD33's level
 
 // Thrown out of a board call when the board resets; the simulator catches it,
 // unloads the firmware and boots a fresh copy.
