@@ -260,7 +260,11 @@ void Chip::arrancar_aplicacion()
 
 bool Chip::caida_tension()
 {
-    if (!sysctrl_.bod33_reinicia()) return false;
+    if (!sysctrl_.bod33_reinicia()) {
+        aviso("a supply dip at " + std::to_string(mundo_.segundos_reales(mundo_.ciclo())) +
+              " s with BOD33 not set to reset (fuses): no reset");
+        return false;
+    }
     throw placa::ReinicioPlaca{placa::CAUSA_CAIDA_TENSION, mundo_.ciclo()};
 }
 

@@ -80,6 +80,8 @@ void Wdt::escribir(uint32_t r, uint32_t v, uint32_t)
         ctrl_ = nuevo;
         ocupado_hasta_ = t + sincronizacion;
         if (!(nuevo & 2)) {
+            // Stopped: the stretch it ran unfed ends here.
+            if (antes) anotar_limpieza(t);
             vence_ = NUNCA;
             ultima_limpieza_ = NUNCA;
         } else if (!antes) {

@@ -28,8 +28,9 @@ public:
     uint64_t vence() const { return vence_; }
     // The chip took the time-out.
     void vencido() { vence_ = NUNCA; }
-    // The longest stretch, in cycles, between two clears of the running
-    // watchdog (or its start and the first clear), since the chip was made.
+    // The longest stretch, in cycles, that the running watchdog went unfed:
+    // from its start or a clear to the next clear or its stop (not to its
+    // time-out), since the chip was made.
     uint64_t hueco_mayor() const { return hueco_mayor_; }
 
 private:
