@@ -14,33 +14,25 @@
 #include <string>
 #include <vector>
 
+#include "../../simulador/mundo/mundo.h"
+
 namespace placa {
 
+// The world's time, reset reasons and wires, which both boards share.
+using mundo::byte_recibido;
+using mundo::CAUSA_CAIDA_TENSION;
+using mundo::CAUSA_CORTE;
+using mundo::CAUSA_PARADA_FIRMWARE;
+using mundo::CAUSA_PIN_RESET;
+using mundo::CAUSA_WATCHDOG;
+using mundo::EstadisticasPuerto;
+using mundo::FinSimulacion;
+using mundo::NUNCA;
+using mundo::ReinicioPlaca;
+
 constexpr uint64_t HZ_NOMINAL = 48000000ULL;
-constexpr uint64_t NUNCA = UINT64_MAX;
 constexpr int NUM_PUERTOS = 4;
 constexpr int NUM_PINES = 64;
-
-// Reasons of a reset, as they are reported.
-constexpr const char *CAUSA_PARADA_FIRMWARE = "firmware_stop";
-constexpr const char *CAUSA_WATCHDOG = "missed_feed";
-constexpr const char *CAUSA_CORTE = "power_cut";
-constexpr const char *CAUSA_PIN_RESET = "reset_pin";       // the emulated chip's reset button
-constexpr const char *CAUSA_CAIDA_TENSION = "brown_out";   // its supply below BOD33's level
-
-// Thrown out of a board call when the board resets; the simulator catches it,
-// unloads the firmware and boots a fresh copy.
-struct ReinicioPlaca {
-    std::string causa;
-    uint64_t ciclo;
-};
-
-// Thrown out of a board call when the simulated time is over.
-struct FinSimulacion {};
-
-// A byte transmitted by one end of a wire: its rate decides whether the other
-// end, listening at its own rate, reads it correctly.
-uint8_t byte_recibido(uint8_t byte, uint32_t baudios_emisor, uint32_t baudios_receptor);
 
 // The device at the far end of a serial port.
 class DispositivoSerie {
@@ -53,13 +45,6 @@ public:
     virtual void actuar(uint64_t ciclo) { (void)ciclo; }
 };
 
-struct EstadisticasPuerto {
-    uint64_t bytes_recibidos = 0;
-    uint64_t bytes_enviados = 0;
-    uint64_t bytes_descartados = 0;     // receive buffer full
-    uint64_t bytes_puerto_cerrado = 0;  // arrived while the port was closed
-};
-
 struct Reinicio {
     uint64_t ciclo;
     std::string causa;
@@ -68,14 +53,14 @@ struct Reinicio {
 class Placa;
 Placa &actual();
 
-class Placa {
+class Placa final : public mundo::Mundo {
 public:
     Placa();
 
     // ---- world settings
     void configurar_xtal_ppm(double ppm);
     double xtal_ppm() const { return ppm_; }
-    double hz_real() const { return hz_real_; }   // cycles of the MCU clock in a true second
+    double hz_real() const override { return hz_real_; }
     void configurar_buffer_rx(size_t bytes) { capacidad_rx_ = bytes; }
     void configurar_fin(uint64_t ciclo) { ciclo_fin_ = ciclo; }
     void configurar_eeprom(const std::string &ruta) { ruta_eeprom_ = ruta; }
@@ -93,19 +78,19 @@ public:
     void observar_escrituras(std::function<void(int puerto, uint8_t byte)> f) { observador_escrituras_ = std::move(f); }
 
     // ---- time
-    uint64_t ciclo() const { return ciclo_; }
+    uint64_t ciclo() const override { return ciclo_; }
     // True time of the world for a cycle count, in seconds, and back.
-    double segundos_reales(uint64_t ciclo) const;
+    double segundos_reales(uint64_t ciclo) const override;
     uint64_t ciclo_de_segundos_reales(double segundos) const;
     uint64_t ciclos_por_byte(uint32_t baudios) const;
     // Spends board time, running every event (tick, bytes, watchdog) due meanwhile.
-    void avanzar(uint64_t ciclos)
+    void avanzar(uint64_t ciclos) override
     {
         uint64_t destino = ciclo_ + ciclos;
         if (proximo_ <= destino) avanzar_hasta(destino);
         else ciclo_ = destino;
     }
-    void avanzar_hasta(uint64_t ciclo);
+    void avanzar_hasta(uint64_t ciclo) override;
     // Nothing to do: time runs on to the next event, or to the limit if sooner.
     void esperar_evento(uint64_t limite = NUNCA);
 
@@ -140,18 +125,18 @@ public:
     // ---- the wires, for a board that models its own UARTs (the emulated chip)
     // Arrivals stay on the wire until that board takes them, one by one.
     void llegadas_externas(bool si) { llegadas_externas_ = si; }
-    uint64_t proxima_llegada(int p) const { return puertos_[p].entrada.empty() ? NUNCA : puertos_[p].entrada.front().llegada; }
+    uint64_t proxima_llegada(int p) const override { return puertos_[p].entrada.empty() ? NUNCA : puertos_[p].entrada.front().llegada; }
     // The first byte that has arrived by now, with the rate it was sent at.
-    bool tomar_llegada(int p, uint8_t &valor, uint32_t &baudios);
+    bool tomar_llegada(int p, uint8_t &valor, uint32_t &baudios) override;
     // A byte the board's transmitter starts sending now (or when the line is
     // free) at this rate; returns the cycle its stop bit ends.
-    uint64_t transmitir(int p, uint8_t byte, uint32_t baudios);
-    EstadisticasPuerto &estadisticas_puerto(int p) { return puertos_[p].estadisticas; }
+    uint64_t transmitir(int p, uint8_t byte, uint32_t baudios) override;
+    EstadisticasPuerto &estadisticas_puerto(int p) override { return puertos_[p].estadisticas; }
     // The next cycle at which something of the world happens.
-    uint64_t proximo() const { return proximo_; }
+    uint64_t proximo() const override { return proximo_; }
     // An output pin of the board changed; the level of an input pin the world drives (-1: none).
-    void notificar_pin(uint32_t pin, int nivel) { if (observador_pines_) observador_pines_(pin, nivel, ciclo_); }
-    int nivel_externo(uint32_t pin) const { return nivel_externo_ ? nivel_externo_(pin, ciclo_) : -1; }
+    void notificar_pin(uint32_t pin, int nivel) override { if (observador_pines_) observador_pines_(pin, nivel, ciclo_); }
+    int nivel_externo(uint32_t pin) const override { return nivel_externo_ ? nivel_externo_(pin, ciclo_) : -1; }
 
     // ---- pins
     void pin_modo(uint32_t pin, uint32_t modo);
@@ -166,7 +151,7 @@ public:
     void tcc0_activar(bool activo);
     void tcc0_reset();
     void tcc0_prescaler(uint8_t campo) { tcc0_.prescaler = campo; }
-    void tcc0_periodo(uint32_t periodo) { tcc0_.periodo = periodo & 0xFFFFFF; }
+    void tcc0_periodo(uint32_t periodo) override { tcc0_.periodo = periodo & 0xFFFFFF; }
     void tcc0_cc0(uint32_t valor) { tcc0_.cc0 = valor & 0xFFFFFF; }
     void tcc0_intenset_mc0() { tcc0_.int_mc0 = true; recalcular(); }
     bool tcc0_flag() const { return tcc0_.flag_mc0; }
@@ -209,7 +194,7 @@ public:
     void eeprom_cortar_en_commit(size_t bytes) { eeprom_.corte_en_commit = (long long)bytes; }
     // For a board with its own flash: the cut asked for (bytes into the next
     // programming), -1 when none; taking it clears it.
-    long long tomar_corte_en_commit() { long long c = eeprom_.corte_en_commit; eeprom_.corte_en_commit = -1; return c; }
+    long long tomar_corte_en_commit() override { long long c = eeprom_.corte_en_commit; eeprom_.corte_en_commit = -1; return c; }
 
     // Costs of board operations in MCU cycles.
     static constexpr uint64_t COSTE_LLAMADA = 48;

@@ -7,7 +7,7 @@
 
 #include <cmath>
 
-#include "../../plataforma/host/tarjeta_host.h"
+#include "../mundo/tarjeta.h"
 #include "chip.h"
 #include "sercom_spi.h"
 #include "sercom_usart.h"
@@ -87,7 +87,7 @@ void Chip::relojes_cambiados()
     wdt_.programar();
 }
 
-void Chip::cortar() { throw placa::ReinicioPlaca{placa::CAUSA_CORTE, ahora()}; }
+void Chip::cortar() { throw mundo::ReinicioPlaca{mundo::CAUSA_CORTE, ahora()}; }
 
 // ---------------------------------------------------------------- pins
 
@@ -137,7 +137,7 @@ uint64_t Chip::usart_transmitir(int n, uint8_t byte, uint32_t baudios)
 {
     const Sercom &s = sercom_[n];
     // A frame other than 8N1 reaches an 8N1 receiver garbled.
-    if (!formato_8n1(s.ctrla(), s.ctrlb())) byte = placa::byte_recibido(byte, baudios, baudios / 2 + 1);
+    if (!formato_8n1(s.ctrla(), s.ctrlb())) byte = mundo::byte_recibido(byte, baudios, baudios / 2 + 1);
     if (usart_tx_conectada(n)) {
         sincronizar_mundo();
         return mundo_.transmitir(CABLEADO[n].puerto, byte, baudios);
@@ -152,12 +152,12 @@ void Chip::usart_llegadas(int n)
     uint8_t b;
     uint32_t baudios;
     while (mundo_.tomar_llegada(p, b, baudios)) {
-        placa::EstadisticasPuerto &st = mundo_.estadisticas_puerto(p);
+        mundo::EstadisticasPuerto &st = mundo_.estadisticas_puerto(p);
         if (!s.usart_escucha() || !usart_rx_conectada(n)) {
             st.bytes_puerto_cerrado++;
             continue;
         }
-        if (s.usart_recibir(placa::byte_recibido(b, baudios, s.usart_baudios()))) st.bytes_recibidos++;
+        if (s.usart_recibir(mundo::byte_recibido(b, baudios, s.usart_baudios()))) st.bytes_recibidos++;
         else st.bytes_descartados++;
     }
 }

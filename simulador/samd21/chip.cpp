@@ -3,10 +3,11 @@
 #include <unicorn/unicorn.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
-#include "../../plataforma/host/tarjeta_host.h"
+#include "../mundo/tarjeta.h"
 
 namespace samd21 {
 
@@ -74,7 +75,7 @@ std::string hex(uint32_t v)
 
 // ================================================================ construction
 
-Chip::Chip(placa::Placa &mundo, const std::string &ruta_elf, const std::string &ruta_flash)
+Chip::Chip(mundo::Mundo &mundo, const std::string &ruta_elf, const std::string &ruta_flash)
     : mundo_(mundo), imagen_(leer_elf(ruta_elf)), flash_(FLASH_BYTES, 0xFF), pm_(*this), sysctrl_(*this),
       gclk_(*this, sysctrl_), nvmctrl_(*this, flash_, ruta_flash), wdt_(*this, gclk_, nvmctrl_), port_(*this),
       tcc0_(*this, gclk_), systick_(*this)
@@ -221,7 +222,7 @@ void Chip::reiniciar(TipoReset tipo)
     port_.reiniciar(tipo);
     cs_tarjeta_ = true;
     if (tipo == TipoReset::encendido) tarjeta_ = TarjetaSpi{};
-    if (placa::TarjetaHost *t = placa::tarjeta_actual()) t->cobrar_tiempo(false);
+    if (mundo::Tarjeta *t = mundo::tarjeta_actual()) t->cobrar_tiempo(false);
     systick_.reiniciar(tipo);
     reiniciar_nucleo(tipo);
     dormido_ = false;
@@ -242,7 +243,8 @@ void Chip::decidir_arranque(TipoReset tipo)
     en_bootloader_ = d.paso != PasoBootloader::aplicacion;
     bootloader_hasta_ = NUNCA;
     if (d.paso == PasoBootloader::aplicacion) reinicios_.aplicacion_arrancada();
-    else if (d.paso == PasoBootloader::espera) bootloader_hasta_ = mundo_.ciclo() + mundo_.ciclo_de_segundos_reales(d.espera_s);
+    else if (d.paso == PasoBootloader::espera)
+        bootloader_hasta_ = mundo_.ciclo() + (uint64_t)std::llround(d.espera_s * mundo_.hz_real());
     else reinicios_.bootloader_se_queda();
 }
 
@@ -265,7 +267,7 @@ bool Chip::caida_tension()
               " s with BOD33 not set to reset (fuses): no reset");
         return false;
     }
-    throw placa::ReinicioPlaca{placa::CAUSA_CAIDA_TENSION, mundo_.ciclo()};
+    throw mundo::ReinicioPlaca{mundo::CAUSA_CAIDA_TENSION, mundo_.ciclo()};
 }
 
 // ================================================================ running
@@ -295,7 +297,7 @@ void Chip::atender_eventos()
         // stop; the image can: the core waiting in the runtime's stop routine.
         const FuncionElf *f = imagen_.funcion_en(leer_reg(UC_ARM_REG_PC));
         bool parada = f && f->nombre == "samd21_parada_hasta_watchdog";
-        causa_reinicio_ = parada ? placa::CAUSA_PARADA_FIRMWARE : placa::CAUSA_WATCHDOG;
+        causa_reinicio_ = parada ? mundo::CAUSA_PARADA_FIRMWARE : mundo::CAUSA_WATCHDOG;
         reset_pendiente_ = TipoReset::watchdog;
         return;
     }
@@ -312,7 +314,7 @@ void Chip::ejecutar()
         atender_eventos();
         if (reinicio_pendiente_) {
             reinicio_pendiente_ = false;
-            throw placa::ReinicioPlaca{causa_reinicio_, mundo_.ciclo()};
+            throw mundo::ReinicioPlaca{causa_reinicio_, mundo_.ciclo()};
         }
         if (en_bootloader_) {
             // The bootloader's own code is not run: its time passes, with the

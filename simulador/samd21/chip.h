@@ -7,9 +7,9 @@
 // SCB, the register map that routes an access to its model, and the board's
 // wiring around the chip (Entorno). The world around the chip (the devices on
 // its serial ports, the card, the watchers of its pins) is the same as the
-// host board's: the chip reaches it through placa::Placa, which keeps the
-// virtual time (one instruction, one cycle of the 48 MHz clock) and the
-// world's events.
+// host board's: the chip reaches it through mundo::Mundo (simulador/mundo/),
+// which keeps the virtual time (one instruction, one cycle of the 48 MHz
+// clock) and the world's events.
 //
 // Anything the image touches that is not modelled stops the run with the
 // address and the program counter: a silent 0 would hide the very driver bug
@@ -28,7 +28,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "../../plataforma/host/placa_host.h"
+#include "../mundo/mundo.h"
 #include "bootloader.h"
 #include "elf.h"
 #include "entorno.h"
@@ -56,7 +56,7 @@ constexpr uint32_t APLICACION = 0x2000u;  // the application's vector table (aft
 
 class Chip : private Entorno {
 public:
-    Chip(placa::Placa &mundo, const std::string &ruta_elf, const std::string &ruta_flash);
+    Chip(mundo::Mundo &mundo, const std::string &ruta_elf, const std::string &ruta_flash);
     ~Chip() override;
     Chip(const Chip &) = delete;
     Chip &operator=(const Chip &) = delete;
@@ -78,7 +78,7 @@ public:
     // fuses arm BOD33 with its reset action, else nothing (false).
     bool caida_tension();
     // Runs the core with the world around it until the world or the chip ends
-    // the boot: throws placa::FinSimulacion, placa::ReinicioPlaca (a watchdog,
+    // the boot: throws mundo::FinSimulacion, mundo::ReinicioPlaca (a watchdog,
     // a system reset, a power cut) or ParadaEmulador.
     void ejecutar();
 
@@ -179,7 +179,7 @@ private:
     bool usart_rx_conectada(int sercom) const;
     void usart_llegadas(int sercom);
 
-    placa::Placa &mundo_;
+    mundo::Mundo &mundo_;
     ImagenElf imagen_;
     uc_struct *uc_ = nullptr;
     std::vector<uint8_t> flash_;

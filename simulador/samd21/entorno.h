@@ -11,12 +11,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "../mundo/mundo.h"
 #include "tipo_reset.h"
 
 namespace samd21 {
 
 constexpr double HZ_CPU = 48e6;                  // one instruction, one cycle of the 48 MHz clock
-constexpr uint64_t NUNCA = UINT64_MAX;           // an event that never comes
+constexpr uint64_t NUNCA = mundo::NUNCA;         // an event that never comes
 
 // The run cannot go on: an access to something not modelled, a fault the
 // emulator does not take, a register used against the datasheet's rules.
@@ -27,7 +28,7 @@ struct ParadaEmulador : std::runtime_error {
 // Reasons of a chip reset, as summary.json reports them (the host board's too).
 constexpr const char *CAUSA_RESET_SISTEMA = "firmware_stop";  // SYSRESETREQ or a wrong watchdog clear key
 constexpr const char *CAUSA_LOCKUP = "lockup";                // a fault inside the fault handler
-constexpr const char *CAUSA_WATCHDOG = "missed_feed";         // the watchdog's time-out, or a clear in its window
+constexpr const char *CAUSA_WATCHDOG = mundo::CAUSA_WATCHDOG;  // the watchdog's time-out, or a clear in its window
 
 std::string hex(uint32_t v);
 

@@ -1,6 +1,6 @@
 #include "tarjeta_spi.h"
 
-#include "../../plataforma/host/tarjeta_host.h"
+#include "../mundo/tarjeta.h"
 
 namespace samd21 {
 
@@ -64,7 +64,7 @@ void TarjetaSpi::deseleccionar()
 
 uint32_t TarjetaSpi::bloque_de(uint32_t argumento) const
 {
-    placa::TarjetaHost *t = placa::tarjeta_actual();
+    mundo::Tarjeta *t = mundo::tarjeta_actual();
     bool alta = t && t->bloques() > BLOQUES_2GB;
     return alta ? argumento : argumento / 512;
 }
@@ -86,7 +86,7 @@ void TarjetaSpi::bloque_de_datos(const uint8_t *datos, size_t n, uint64_t no_ant
 
 bool TarjetaSpi::leer_bloque(uint32_t bloque, uint64_t ciclo)
 {
-    placa::TarjetaHost *t = placa::tarjeta_actual();
+    mundo::Tarjeta *t = mundo::tarjeta_actual();
     uint8_t datos[512];
     if (!t || !t->leer(bloque, datos)) {
         poner(0x01, ciclo + CICLOS_LECTURA);  // data error token
@@ -98,7 +98,7 @@ bool TarjetaSpi::leer_bloque(uint32_t bloque, uint64_t ciclo)
 
 uint8_t TarjetaSpi::transferir(uint8_t mosi, uint64_t ciclo)
 {
-    placa::TarjetaHost *t = placa::tarjeta_actual();
+    mundo::Tarjeta *t = mundo::tarjeta_actual();
     if (!t || !t->presente()) {
         // Out of the slot: nothing drives MISO, the pull-up reads high.
         reiniciar_estado();
@@ -156,7 +156,7 @@ uint8_t TarjetaSpi::transferir(uint8_t mosi, uint64_t ciclo)
 
 void TarjetaSpi::comando(uint64_t ciclo)
 {
-    placa::TarjetaHost *t = placa::tarjeta_actual();
+    mundo::Tarjeta *t = mundo::tarjeta_actual();
     comandos_++;
     int cmd = cmd_[0] & 0x3F;
     uint32_t arg = (uint32_t)cmd_[1] << 24 | (uint32_t)cmd_[2] << 16 | (uint32_t)cmd_[3] << 8 | cmd_[4];

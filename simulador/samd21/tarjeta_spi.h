@@ -1,7 +1,7 @@
 // The SD card as it answers on an SPI bus: the SD protocol's SPI mode
 // (commands of six bytes, R1/R3/R7 responses, data tokens, the busy signal
 // after a write) over the same card image and faults the host board uses
-// (placa::TarjetaHost: pulled out, worn blocks, a power cut mid-write).
+// (mundo::Tarjeta: pulled out, worn blocks, a power cut mid-write).
 #ifndef SIMULADOR_SAMD21_TARJETA_SPI_H
 #define SIMULADOR_SAMD21_TARJETA_SPI_H
 
