@@ -326,8 +326,9 @@ void Formatear_SD()
     for (uint8_t i = 0; i < 50; i++) {
         delay(10);
         sodaq_wdt_reset();
-        if (Serial.available() <= 0) break;
-        while (Serial.available() > 0) Serial.read();
+        int pendientes = Serial.available();
+        if (pendientes <= 0) break;
+        while (pendientes-- > 0) Serial.read();
     }
 
     cout << endl
