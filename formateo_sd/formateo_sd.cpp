@@ -320,9 +320,16 @@ void Formatear_SD()
     ffichero_wav = File();
     ffichero_res = File();
 
-    do {
+    // What the link still holds is dropped, 10 ms at a time while bytes keep
+    // coming, for half a second at most: a line that never falls silent
+    // must not hold the formatter until the watchdog's reset.
+    for (uint8_t i = 0; i < 50; i++) {
         delay(10);
-    } while (Serial.available() && Serial.read() >= 0);
+        sodaq_wdt_reset();
+        int pendientes = Serial.available();
+        if (pendientes <= 0) break;
+        while (pendientes-- > 0) Serial.read();
+    }
 
     cout << endl
          << "This program can erase and/or format SD/SDHC cards." << endl

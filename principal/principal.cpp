@@ -15,13 +15,13 @@
 #include "../waves/waves.h"
 
 #define NVM_STATUS_SB (1u << 8)
+#define NVM_STATUS_ERRORES 0x1Cu   // PROGE, LOCKE, NVME; write 1 to clear
 #define NVM_CTRLB_CACHEDIS (1u << 18)
 #define NVM_DIRECCION_FILA_USUARIO 0x402000u
 #define NVM_CMD_EAR 0xA505u
 #define NVM_CMD_PBC 0xA544u
 #define NVM_CMD_WAP 0xA506u
-#define FUSIBLE_0 0xDAE0C7FAu
-#define FUSIBLE_1 0xFFFFFC5Du
+#define NVM_PALABRAS_PAGINA_FILA 16u
 
 // A port that never falls silent must not hold a pass. The sensor port is read
 // once a pass; while the pass is elsewhere the sensor's epochs (177 bytes each,
@@ -66,31 +66,84 @@ static void modos_pines()
     modos_entradas();
 }
 
-// Fuses: 8 kB boot protection, brown-out reset at level 7 and the hardware
-// watchdog on from power-on. A row that differs is rewritten; the new values
-// apply from the next reset.
-static void revision_fila_usuario_nvm()
+// Fuses of the user row's first two words, the only fields the firmware
+// sets; every other bit (the factory's reserved settings, the EEPROM size,
+// the watchdog's period, window and early warning, the region locks) keeps
+// what the row holds:
+// - BOOTPROT (word 0, bits 2:0) = 2: the first 8 kB, the bootloader, cannot
+//   be erased or written by the application;
+// - BOD33 level 7 (bits 13:8), enabled (bit 14), action reset (bits 16:15):
+//   a sagging supply resets the board instead of running it at a voltage
+//   where the flash may be misread;
+// - the watchdog's enable (bit 25) and always-on (bit 26) off. The board's
+//   bootloader waits half a second at every reset that is not a power-on
+//   before it starts the application, and stays for good when a reset comes
+//   inside that wait. A watchdog armed by the fuses runs from the reset clock,
+//   the ultra-low-power oscillator undivided: its longest period, 16384
+//   cycles, is 0.5 s and shorter on a fast oscillator, so it fires inside the
+//   wait and the buoy never starts again. The start-up arms the watchdog
+//   itself, in its own clock, as soon as the clocks are running.
+// New values apply from the next reset.
+#define FUSIBLES0_MASCARA 0x0601FF07u
+#define FUSIBLES0_VALOR 0x0000C702u
+
+uint32_t fusibles_deseados_palabra0(uint32_t actual)
+{
+    return (actual & ~FUSIBLES0_MASCARA) | FUSIBLES0_VALOR;
+}
+
+static void traza_fallo_nvm(const char *orden, uint32_t status)
+{
+    Serial1.print("Error NVM fila usuario (");
+    Serial1.print(orden);
+    Serial1.print("). STATUS = 0x");
+    Serial1.println((unsigned int)status, HEX);
+}
+
+// One command of the NVM controller on the user row; false, traced, when the
+// controller refuses it (PROGE: a command or address it does not take,
+// LOCKE: a locked region, NVME: the programming failed).
+static bool orden_fila_usuario(uint32_t orden, const char *nombre)
+{
+    while (!nvm_intflag_ready()) {
+    }
+    nvm_escribir_status(NVM_STATUS_ERRORES);
+    nvm_escribir_addr(NVM_DIRECCION_FILA_USUARIO);
+    nvm_escribir_ctrla(orden);
+    while (!nvm_intflag_ready()) {
+    }
+    uint32_t status = nvm_leer_status();
+    if (status & NVM_STATUS_ERRORES) {
+        traza_fallo_nvm(nombre, status);
+        nvm_escribir_status(NVM_STATUS_ERRORES);
+        return false;
+    }
+    return true;
+}
+
+// The row is read, changed in its fuse fields and written back whole (its
+// first page): erase, page buffer clear, the page, write. A command refused
+// is traced and the rewrite given up for this boot; a failure after the erase
+// leaves an erased row, which the next boot writes again.
+void revision_fila_usuario_nvm()
 {
     if (nvm_leer_status() & NVM_STATUS_SB) return;
-    if (nvm_leer_fila_usuario(0) == FUSIBLE_0 && nvm_leer_fila_usuario(1) == FUSIBLE_1) return;
+    uint32_t pagina[NVM_PALABRAS_PAGINA_FILA];
+    for (uint8_t i = 0; i < NVM_PALABRAS_PAGINA_FILA; i++) pagina[i] = nvm_leer_fila_usuario(i);
+    uint32_t deseada = fusibles_deseados_palabra0(pagina[0]);
+    if (deseada == pagina[0]) return;
+    pagina[0] = deseada;
     uint32_t ctrlb = nvm_leer_ctrlb();
     nvm_escribir_ctrlb(ctrlb | NVM_CTRLB_CACHEDIS);
-    nvm_escribir_status(0x11F);
-    nvm_escribir_addr(NVM_DIRECCION_FILA_USUARIO);
-    nvm_escribir_ctrla(NVM_CMD_EAR);
+    bool ok = orden_fila_usuario(NVM_CMD_EAR, "EAR") && orden_fila_usuario(NVM_CMD_PBC, "PBC");
+    if (ok) {
+        for (uint8_t i = 0; i < NVM_PALABRAS_PAGINA_FILA; i++) nvm_escribir_fila_usuario(i, pagina[i]);
+        ok = orden_fila_usuario(NVM_CMD_WAP, "WAP");
+    }
     while (!nvm_intflag_ready()) {
     }
-    nvm_escribir_status(0x11F);
-    nvm_escribir_addr(NVM_DIRECCION_FILA_USUARIO);
-    nvm_escribir_ctrla(NVM_CMD_PBC);
-    while (!nvm_intflag_ready()) {
-    }
-    nvm_escribir_status(0x11F);
-    nvm_escribir_addr(NVM_DIRECCION_FILA_USUARIO);
-    nvm_escribir_fila_usuario(0, FUSIBLE_0);
-    nvm_escribir_fila_usuario(1, FUSIBLE_1);
-    nvm_escribir_ctrla(NVM_CMD_WAP);
     nvm_escribir_ctrlb(ctrlb);
+    if (ok && nvm_leer_fila_usuario(0) != deseada) traza_fallo_nvm("verificacion", nvm_leer_status());
 }
 
 extern "C" void setup(void)

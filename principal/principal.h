@@ -10,6 +10,12 @@ void refrescamos_reloj_interno();
 void retardo_milisegundos(uint8_t ctiempo);
 void retardo_tiempo(uint8_t ctiempo);
 
+// The NVM user row's fuses (see principal.cpp): the first word as the
+// firmware wants it from the word the row holds, and the check at start-up
+// that rewrites the row when it differs.
+uint32_t fusibles_deseados_palabra0(uint32_t actual);
+void revision_fila_usuario_nvm();
+
 // Steps of one pass of the main loop, in their order.
 void configuracion_pines_bucle();
 void mostrar_hora_si_toca();

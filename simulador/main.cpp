@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <tuple>
 #include <unistd.h>
 
 #include "simulacion.h"
@@ -66,6 +67,17 @@ int main(int argc, char **argv)
     app.add_flag("--no-progress", sin_progreso, "no progress bar");
     app.add_flag("--echo-console", o.eco_consola, "also write the debug console to standard output");
     app.add_flag("--realtime", o.tiempo_real, "pace virtual time to the wall clock");
+    // The emulated chip's bootloader, oscillators and resets from outside.
+    std::vector<std::string> osciladores, pulsaciones, caidas;
+    app.add_option("--bootloader", o.bootloader,
+                   "samd21: the bootloader before the application, none or double-tap (default double-tap)")
+        ->check(CLI::IsMember({"none", "double-tap"}));
+    app.add_option("--oscillator", osciladores,
+                   "samd21: NAME=ERROR, the frequency error of OSCULP32K, OSC8M or DFLL48M (open loop), "
+                   "+20% or -150ppm (repeatable)");
+    app.add_option("--reset-pin", pulsaciones, "samd21: the reset button pressed at this virtual time (repeatable)");
+    app.add_option("--brown-out", caidas,
+                   "samd21: the supply dips below the BOD33 level at this virtual time (repeatable)");
     for (Extension *e : extensiones()) e->opciones(app);
 
     try {
@@ -97,6 +109,21 @@ int main(int argc, char **argv)
             if (!t || n < 0) throw CLI::ValidationError("--eeprom-power-cut", "not T[:N]: " + c);
             o.cortes_eeprom.emplace_back(*t, (size_t)n);
         }
+        for (const std::string &t : osciladores) {
+            std::string error = samd21::leer_error_oscilador(t, o.osciladores);
+            if (!error.empty()) throw CLI::ValidationError("--oscillator", error);
+        }
+        for (auto [textos, destino, nombre] : {std::tuple{&pulsaciones, &o.pulsaciones_reset, "--reset-pin"},
+                                               std::tuple{&caidas, &o.caidas_tension, "--brown-out"}})
+            for (const std::string &c : *textos) {
+                auto t = segundos_de_texto(c);
+                if (!t || *t < 0) throw CLI::ValidationError(nombre, "not a time: " + c);
+                destino->push_back(*t);
+            }
+        bool de_chip = !osciladores.empty() || !pulsaciones.empty() || !caidas.empty() ||
+                       app.count("--bootloader") > 0;
+        if (de_chip && o.placa != "samd21")
+            throw CLI::ValidationError("--bootloader, --oscillator, --reset-pin, --brown-out", "only with --board samd21");
         o.progreso = !sin_progreso;
         if (!o.registro_mmio.empty() && o.placa != "samd21")
             throw CLI::ValidationError("--mmio-log", "only with --board samd21");

@@ -122,7 +122,10 @@ Simulacion::Simulacion(Opciones opciones) : opciones_(std::move(opciones))
     if (opciones_.firmware.empty()) opciones_.firmware = chip ? elf_por_defecto() : CargadorFirmware::ruta_por_defecto();
     std::filesystem::create_directories(opciones_.salida);
     placa::instalar(&placa_);
-    placa_.configurar_xtal_ppm(opciones_.xtal_ppm);
+    // On the chip the MCU's oscillator is the DFLL48M in open loop.
+    double ppm = opciones_.xtal_ppm;
+    if (chip) ppm = ((1.0 + ppm * 1e-6) * (1.0 + opciones_.osciladores.dfll48m) - 1.0) * 1e6;
+    placa_.configurar_xtal_ppm(ppm);
     placa_.configurar_eeprom(opciones_.eeprom);
     placa_.configurar_fin(placa_.ciclo_de_segundos_reales(opciones_.duracion_s));
     if (chip) {
@@ -132,6 +135,10 @@ Simulacion::Simulacion(Opciones opciones) : opciones_(std::move(opciones))
         chip_ = std::make_unique<samd21::Chip>(placa_, opciones_.firmware, opciones_.eeprom);
         chip_->modulos_de_funciones(modulos_del_mapa(opciones_.firmware, chip_->imagen()));
         chip_->registrar_mmio(!opciones_.registro_mmio.empty());
+        samd21::ModoBootloader modo = samd21::ModoBootloader::doble_toque;
+        if (!samd21::modo_bootloader_de(opciones_.bootloader, modo))
+            throw std::runtime_error("no such bootloader: " + opciones_.bootloader);
+        chip_->configurar_arranque(modo, opciones_.osciladores);
         simbolos_chip_ = std::make_unique<SimbolosChip>(*chip_);
         simbolos_ = simbolos_chip_.get();
     } else {
@@ -239,10 +246,10 @@ void Simulacion::ejecutar_host(bool &fin)
 }
 
 // One boot of the image on the emulated chip: from its reset to the next.
-void Simulacion::ejecutar_chip(bool &fin, bool &encendido)
+void Simulacion::ejecutar_chip(bool &fin, samd21::TipoReset &tipo)
 {
     placa_.reinicio_hardware();
-    chip_->reiniciar(encendido);
+    chip_->reiniciar(tipo);
     arranques_++;
     for (Extension *e : extensiones()) e->arranque(*this, arranques_);
     try {
@@ -251,7 +258,10 @@ void Simulacion::ejecutar_chip(bool &fin, bool &encendido)
         fin = true;
     } catch (const placa::ReinicioPlaca &r) {
         placa_.anotar_reinicio(r);
-        encendido = r.causa == placa::CAUSA_CORTE;
+        tipo = r.causa == placa::CAUSA_CORTE           ? samd21::TipoReset::encendido
+               : r.causa == placa::CAUSA_PIN_RESET     ? samd21::TipoReset::pin_externo
+               : r.causa == placa::CAUSA_CAIDA_TENSION ? samd21::TipoReset::brown_out
+                                                       : chip_->reset_pedido();
     } catch (const samd21::ParadaEmulador &) {
         // What the image did up to the stop stays in the outputs.
         telemetria_->vaciar();
@@ -289,10 +299,17 @@ nlohmann::json Simulacion::ejecutar()
         };
         placa_.programar(0, pulso);
     }
-    bool fin = false, encendido = true;
+    // The emulated chip's reset button and supply dips.
+    if (chip_) {
+        for (double t : opciones_.pulsaciones_reset)
+            placa_.programar(ciclo_de(t), [this] { throw placa::ReinicioPlaca{placa::CAUSA_PIN_RESET, placa_.ciclo()}; });
+        for (double t : opciones_.caidas_tension) placa_.programar(ciclo_de(t), [this] { chip_->caida_tension(); });
+    }
+    bool fin = false;
+    samd21::TipoReset tipo = samd21::TipoReset::encendido;
     try {
         while (!fin) {
-            if (chip_) ejecutar_chip(fin, encendido);
+            if (chip_) ejecutar_chip(fin, tipo);
             else ejecutar_host(fin);
         }
     } catch (...) {

@@ -17,6 +17,7 @@
 #include "../plataforma/host/placa_host.h"
 #include "cargador_firmware.h"
 #include "samd21/chip.h"
+#include "samd21/osciladores.h"
 #include "dispositivos/registrador.h"
 
 struct Opciones {
@@ -32,6 +33,11 @@ struct Opciones {
     std::string placa = "host";                      // host: the firmware as a library; samd21: the emulated chip
     std::string firmware;                            // empty: next to the executable (host) or build-samd21/olas.elf
     std::string registro_mmio;                       // samd21: one line per distinct register access
+    // samd21: the bootloader, the chip's oscillators and resets from outside.
+    std::string bootloader = "double-tap";           // none | double-tap
+    samd21::ErroresOsciladores osciladores;
+    std::vector<double> pulsaciones_reset;           // the reset pin pressed at these virtual times
+    std::vector<double> caidas_tension;              // the supply below the BOD33 level at these times
     bool progreso = true;
     bool eco_consola = false;  // the debug console also on standard output
     bool tiempo_real = false;  // virtual time paced to the wall clock
@@ -102,7 +108,7 @@ public:
 private:
     void mostrar_progreso(bool final);
     void ejecutar_host(bool &fin);
-    void ejecutar_chip(bool &fin, bool &encendido);
+    void ejecutar_chip(bool &fin, samd21::TipoReset &tipo);
     uint64_t monticulo_en_uso() const;
     void contar_descartes_runtime();
     void guardar_mundo();

@@ -142,6 +142,24 @@ TEST_F(Formateo, AStandardCardOf1900MBGetsFat16)
     EXPECT_NE(banco.salida(1).find("\nFormatting\nBlocks/Cluster: 64\nFAT16\n"), std::string::npos);
 }
 
+// The bytes still arriving on the telemetry link are dropped before the
+// formatter starts, for half a second at most: a link that babbles on does
+// not hold it (before, one byte was read every 10 ms for as long as bytes came).
+TEST_F(Formateo, ALinkThatNeverFallsSilentDoesNotHoldTheFormatter)
+{
+    blanca("formato_ruido.img", 1900ULL * 2048);
+    banco.enviar(0, std::string(19200, 'x'));   // five seconds of the line at 38400 baud
+    uint64_t inicio = banco.placa.ciclo(), primera = 0;
+    banco.placa.observar_escrituras([&](int puerto, uint8_t) {
+        if (puerto == 1 && primera == 0) primera = banco.placa.ciclo();
+    });
+    Formatear_SD();
+    banco.placa.observar_escrituras(nullptr);
+    ASSERT_NE(primera, 0u);
+    EXPECT_LT(banco.placa.segundos_reales(primera - inicio), 0.6);
+    EXPECT_NE(banco.salida(1).find("Format done"), std::string::npos);
+}
+
 TEST_F(Formateo, OneGigabyteCardFat16StructuresAndFsck)
 {
     nueva("formato_1g.img", 1024);

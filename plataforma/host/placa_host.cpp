@@ -243,9 +243,9 @@ void Placa::esperar_evento(uint64_t limite)
 
 void Placa::parada_hasta_watchdog()
 {
-    // The fuses keep the hardware watchdog on from power-on (long period) even
-    // before the firmware arms it.
-    uint64_t vence = wdt_.activo ? wdt_.vence : ciclo_ + ciclo_de_segundos_reales(16.0);
+    // A stop before the firmware armed the watchdog: the runtime arms it
+    // with its 2 s period, as the chip's does.
+    uint64_t vence = wdt_.activo ? wdt_.vence : ciclo_ + ciclo_de_segundos_reales(2.0);
     wdt_.activo = false;
     recalcular();
     if (vence > ciclo_) avanzar_hasta(vence - 1);
@@ -471,22 +471,36 @@ void Placa::nvm_comando(uint32_t ctrla)
         nvm_.status |= 0x04;  // PROGE: command without the key
         return;
     }
-    bool fila_usuario = nvm_.addr == 0x402000u;
+    if (nvm_.rechazo) {
+        nvm_.status |= nvm_.rechazo;
+        return;
+    }
+    // The user row by its 16-bit word address, with or without the
+    // auxiliary space's top bit (0x402000 or 0x2000).
+    bool fila_usuario = (nvm_.addr & 0x3FFFFFu) == 0x2000u;
     switch (ctrla & 0x7F) {
     case 0x05:  // EAR: erase the auxiliary (user) row
-        if (fila_usuario) nvm_.fila[0] = nvm_.fila[1] = 0xFFFFFFFFu;
+        if (!fila_usuario) {
+            nvm_.status |= 0x04;
+            break;
+        }
+        for (uint32_t &w : nvm_.fila) w = 0xFFFFFFFFu;
+        nvm_.borrados++;
         break;
     case 0x44:  // PBC: page buffer clear
-        nvm_.buffer_pagina[0] = nvm_.buffer_pagina[1] = 0xFFFFFFFFu;
+        for (uint32_t &w : nvm_.buffer_pagina) w = 0xFFFFFFFFu;
         break;
     case 0x06:  // WAP: write auxiliary page; flash bits can only go from 1 to 0
-        if (fila_usuario) {
-            nvm_.fila[0] &= nvm_.buffer_pagina[0];
-            nvm_.fila[1] &= nvm_.buffer_pagina[1];
-            nvm_.escrituras++;
+        if (!fila_usuario) {
+            nvm_.status |= 0x04;
+            break;
         }
+        for (int i = 0; i < 16; i++) nvm_.fila[i] &= nvm_.buffer_pagina[i];
+        for (uint32_t &w : nvm_.buffer_pagina) w = 0xFFFFFFFFu;
+        nvm_.escrituras++;
         break;
     default:
+        nvm_.status |= 0x04;  // a command this board does not take
         break;
     }
 }

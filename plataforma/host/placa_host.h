@@ -20,8 +20,10 @@ namespace placa {
 
 // The world's time, reset reasons and wires, which both boards share.
 using mundo::byte_recibido;
+using mundo::CAUSA_CAIDA_TENSION;
 using mundo::CAUSA_CORTE;
 using mundo::CAUSA_PARADA_FIRMWARE;
+using mundo::CAUSA_PIN_RESET;
 using mundo::CAUSA_WATCHDOG;
 using mundo::EstadisticasPuerto;
 using mundo::FinSimulacion;
@@ -58,6 +60,7 @@ public:
     // ---- world settings
     void configurar_xtal_ppm(double ppm);
     double xtal_ppm() const { return ppm_; }
+    double hz_real() const override { return hz_real_; }
     void configurar_buffer_rx(size_t bytes) { capacidad_rx_ = bytes; }
     void configurar_fin(uint64_t ciclo) { ciclo_fin_ = ciclo; }
     void configurar_eeprom(const std::string &ruta) { ruta_eeprom_ = ruta; }
@@ -170,9 +173,15 @@ public:
     void nvm_set_ctrlb(uint32_t v) { nvm_.ctrlb = v; }
     void nvm_set_addr(uint32_t v) { nvm_.addr = v; }
     void nvm_comando(uint32_t ctrla);
-    uint32_t nvm_fila(uint8_t palabra) const { return nvm_.fila[palabra & 1]; }
-    void nvm_escribir_fila(uint8_t palabra, uint32_t valor) { nvm_.buffer_pagina[palabra & 1] &= valor; }
+    uint32_t nvm_fila(uint8_t palabra) const { return nvm_.fila[palabra & 15]; }
+    void nvm_escribir_fila(uint8_t palabra, uint32_t valor) { nvm_.buffer_pagina[palabra & 15] &= valor; }
     uint64_t nvm_escrituras_fila() const { return nvm_.escrituras; }
+    uint64_t nvm_borrados_fila() const { return nvm_.borrados; }
+    // For the tests: the row as it stands in flash, and a controller that
+    // refuses the next commands with these STATUS error bits (PROGE 0x04,
+    // LOCKE 0x08) and changes nothing.
+    void nvm_poner_fila(uint8_t palabra, uint32_t valor) { nvm_.fila[palabra & 15] = valor; }
+    void nvm_rechazar_ordenes(uint32_t bits_status) { nvm_.rechazo = bits_status & 0x1C; }
 
     // ---- flash page of the emulated EEPROM
     static constexpr int EEPROM_BYTES = 256;
@@ -215,9 +224,16 @@ private:
     struct Wdt { bool activo = false; uint64_t periodo = 0; uint64_t vence = NUNCA; };
     struct Nvm {
         uint32_t status = 0, ctrlb = 0, addr = 0;
-        uint32_t fila[2] = {0xFFFFFFFFu, 0xFFFFFFFFu};
-        uint32_t buffer_pagina[2] = {0xFFFFFFFFu, 0xFFFFFFFFu};
-        uint64_t escrituras = 0;
+        // As a board leaves the factory with its bootloader: an 8 kB boot
+        // section, no EEPROM section, brown-out reset, the watchdog off.
+        uint32_t fila[16] = {0xD8E0C7FAu, 0xFFFFFC5Du, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu,
+                             0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu,
+                             0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu};
+        uint32_t buffer_pagina[16] = {0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu,
+                                      0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu,
+                                      0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu};
+        uint32_t rechazo = 0;
+        uint64_t escrituras = 0, borrados = 0;
     };
     struct Eeprom {
         bool cargada = false, valida = false, cambiada = false;

@@ -98,6 +98,11 @@ extern "C" void samd21_iniciar_relojes(void)
     SYSTICK.CVR = 0;
     SCB.SHPR3 = (SCB.SHPR3 & 0x3FFFFFFFu) | (1u << 30);   // priority 1, below the firmware's tick
     SYSTICK.CSR = SYST_CSR_CLKSOURCE | SYST_CSR_TICKINT | SYST_CSR_ENABLE;
+
+    // The watchdog from here on, in its own clock: the fuses leave it off
+    // (a watchdog of the fuses would reset the board inside the bootloader's
+    // wait), and setup sets its period again.
+    watchdog_configurar((uint8_t)WDT_PERIOD_2X);
 }
 
 extern "C" void SysTick_Handler(void) { samd21_milisegundos = samd21_milisegundos + 1u; }

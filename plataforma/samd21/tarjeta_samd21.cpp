@@ -51,6 +51,7 @@ public:
     {
         if (ipsr() == 0) esperar_interrupcion();
     }
+    void esperando() override { sodaq_wdt_reset(); }
 
 private:
     static Sercom &spi() { return sercom(BUS_TARJETA.sercom); }

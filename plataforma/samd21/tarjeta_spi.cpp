@@ -66,6 +66,7 @@ bool TarjetaSpi::esperar_libre(uint32_t ms)
     for (;;) {
         if (bus_.intercambiar(0xFF) == 0xFF) return true;
         if (bus_.milisegundos() - inicio >= ms) return false;
+        bus_.esperando();
         bus_.pausa();
     }
 }
@@ -100,6 +101,7 @@ bool TarjetaSpi::recibir_datos(uint8_t *datos, size_t bytes)
         token = bus_.intercambiar(0xFF);
         if (token != 0xFF) break;
         if (bus_.milisegundos() - inicio >= MS_LECTURA) return false;
+        bus_.esperando();
     }
     if (token != TOKEN_BLOQUE) return false;   // a data error token
     for (size_t i = 0; i < bytes; i++) datos[i] = bus_.intercambiar(0xFF);
@@ -146,6 +148,7 @@ bool TarjetaSpi::iniciar()
         r = comando_app(ACMD41, tipo == SD2 ? ARG_HCS : 0);
         if (r == 0) break;
         if (r != R1_IDLE || bus_.milisegundos() - inicio >= MS_INICIALIZACION) return fallo(ERROR_ACMD41);
+        bus_.esperando();
     }
 
     if (tipo == SD2) {

@@ -2,7 +2,9 @@
 // OCR), card size from the CSD, single and multiple block reads and writes,
 // erase and status, for standard capacity (byte-addressed) and high capacity
 // (block-addressed) cards. Every wait is bounded, so a missing or dead card
-// fails within a known time (well inside the watchdog's 2 s).
+// fails within a known time; while a wait goes on the bus hears of it at
+// every poll (the board feeds its watchdog there: a card's erase may take
+// longer than the watchdog's period on a fast oscillator).
 //
 // Portable: the bus is reached through BusSpi, so the host tests can put a
 // simulated card behind it.
@@ -23,6 +25,7 @@ public:
     // Between two looks at a busy card (programming a block takes
     // milliseconds): the core may sleep until its next interrupt.
     virtual void pausa() {}
+    virtual void esperando() {}                         // at every poll of a bounded wait
 
 protected:
     ~BusSpi() = default;

@@ -163,6 +163,7 @@ TEST(PlacaNvm, FilaDeUsuarioSoloBajaBits)
 {
     BancoPruebas banco;
     nvm_escribir_addr(0x402000);
+    nvm_escribir_ctrla(0xA505);
     nvm_escribir_ctrla(0xA544);
     nvm_escribir_fila_usuario(0, 0x12345678);
     nvm_escribir_ctrla(0xA506);

@@ -62,6 +62,15 @@ public:
     void pausa() override { pausas++; }
     // 1 ms for every 100 bytes on the bus.
     uint32_t milisegundos() override { return (uint32_t)(bytes / 100); }
+    // The longest run of bus bytes inside a wait without a call (the board
+    // feeds its watchdog there).
+    void esperando() override
+    {
+        if (bytes - ultimo_aviso > hueco_mayor) hueco_mayor = bytes - ultimo_aviso;
+        ultimo_aviso = bytes;
+        avisos++;
+    }
+    long ultimo_aviso = 0, hueco_mayor = 0, avisos = 0;
 
     std::vector<uint8_t> bloque(uint32_t n)
     {
@@ -407,6 +416,35 @@ TEST(Samd21TarjetaSpi, UnaTarjetaQueFallaDevuelveFalsoEnUnTiempoAcotado)
         EXPECT_FALSE(sd.escribir(3, b.data()));
         EXPECT_FALSE(sd.estado());
         EXPECT_LT(t.milisegundos() - antes, 3 * (long)TarjetaSpi::MS_LIBRE + 50);
+    }
+}
+
+// Waits that go on for longer than a watchdog period on a fast oscillator
+// (a start that never ends, a card busy for good) tell the bus at every
+// poll, so the board's watchdog is fed while the card is waited for.
+TEST(Samd21TarjetaSpi, LasEsperasLargasAvisanAlBusEnCadaSondeo)
+{
+    {
+        TarjetaFalsa t(Modelo::SDHC, 1 << 20);
+        t.nunca_lista = true;
+        TarjetaSpi sd(t);
+        EXPECT_FALSE(sd.iniciar());
+        EXPECT_GE(t.milisegundos(), TarjetaSpi::MS_INICIALIZACION);
+        EXPECT_GT(t.avisos, 100);
+        EXPECT_LT(t.hueco_mayor, 100) << "at most a millisecond of bus between two calls";
+    }
+    {
+        TarjetaFalsa t(Modelo::SDSC_V2, 1 << 20);
+        TarjetaSpi sd(t);
+        ASSERT_TRUE(sd.iniciar());
+        t.siempre_ocupada = true;
+        t.hueco_mayor = 0;
+        t.ultimo_aviso = t.bytes;
+        long antes = t.milisegundos();
+        EXPECT_FALSE(sd.escribir(10, patron(10).data()));
+        EXPECT_GE(t.milisegundos() - antes, (long)TarjetaSpi::MS_ESCRITURA);
+        // The block itself (515 bytes) goes out between two waits.
+        EXPECT_LT(t.hueco_mayor, 600);
     }
 }
 

@@ -19,6 +19,8 @@ constexpr uint64_t NUNCA = UINT64_MAX;
 constexpr const char *CAUSA_PARADA_FIRMWARE = "firmware_stop";
 constexpr const char *CAUSA_WATCHDOG = "missed_feed";
 constexpr const char *CAUSA_CORTE = "power_cut";
+constexpr const char *CAUSA_PIN_RESET = "reset_pin";       // the emulated chip's reset button
+constexpr const char *CAUSA_CAIDA_TENSION = "brown_out";   // its supply below BOD33's level
 
 // Thrown out of a board call when the board resets; the simulator catches it,
 // unloads the firmware and boots a fresh copy.
@@ -49,6 +51,8 @@ public:
     virtual uint64_t ciclo() const = 0;
     // True time of the world for a cycle count, in seconds.
     virtual double segundos_reales(uint64_t ciclo) const = 0;
+    // Cycles of the MCU clock in a true second.
+    virtual double hz_real() const = 0;
     // Spends board time, running every event of the world due meanwhile.
     virtual void avanzar(uint64_t ciclos) = 0;
     virtual void avanzar_hasta(uint64_t ciclo) = 0;

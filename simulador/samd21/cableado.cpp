@@ -141,7 +141,7 @@ uint64_t Chip::usart_transmitir(int n, uint8_t byte, uint32_t baudios)
         sincronizar_mundo();
         return mundo_.transmitir(CABLEADO[n].puerto, byte, baudios);
     }
-    return ahora() + (uint64_t)std::llround(10.0 * HZ_CPU / baudios);
+    return ahora() + (uint64_t)std::llround(10.0 * hz_ciclos() / baudios);
 }
 
 void Chip::usart_llegadas(int n)

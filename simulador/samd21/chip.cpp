@@ -3,6 +3,7 @@
 #include <unicorn/unicorn.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -194,20 +195,36 @@ void Chip::sincronizar_mundo()
 
 // ================================================================ reset
 
+void Chip::configurar_arranque(ModoBootloader modo, const ErroresOsciladores &errores)
+{
+    modo_bootloader_ = modo;
+    errores_ = errores;
+    // The core counts cycles of the DFLL48M: its error is the world's clock's.
+    ErroresOsciladores e = errores;
+    e.dfll48m = mundo_.hz_real() / HZ_CPU - 1.0;
+    sysctrl_.configurar_errores(e);
+}
+
 void Chip::reiniciar(TipoReset tipo)
 {
     if (pintada_) sp_mas_bajo_ = std::min(sp_mas_bajo_, pila_mas_baja());
     // Stack painting: the words the stack writes below its deepest point so far
-    // tell how deep it went (read at the end of each boot).
-    uint32_t pintar_desde = std::max(monticulo_base_, RAM_BASE);
-    if (pintar_desde < pila_tope_ && pila_tope_ <= RAM_BASE + RAM_BYTES)
-        for (uint32_t a = (pintar_desde + 3) & ~3u; a + 4 <= pila_tope_; a += 4) escribir32_ram(a, PINTURA);
-    pintada_ = true;
+    // tell how deep it went. Only at power-on: any other reset keeps the RAM
+    // as it is (the bootloader's double-tap word among it), and what the
+    // stack overwrote since stays overwritten.
+    if (tipo == TipoReset::encendido) {
+        uint32_t pintar_desde = std::max(monticulo_base_, RAM_BASE);
+        if (pintar_desde < pila_tope_ && pila_tope_ <= RAM_BASE + RAM_BYTES)
+            for (uint32_t a = (pintar_desde + 3) & ~3u; a + 4 <= pila_tope_; a += 4) escribir32_ram(a, PINTURA);
+        pintada_ = true;
+    }
+    reinicios_.reset(mundo_.segundos_reales(mundo_.ciclo()), rcause_de(tipo));
 
     pm_.reiniciar(tipo);
     sysctrl_.reiniciar(tipo);
     gclk_.reiniciar(tipo);
     nvmctrl_.reiniciar(tipo);
+    sysctrl_.cargar_bod33(nvmctrl_.fusibles_cargados());
     tcc0_.reiniciar(tipo);
     for (Sercom &s : sercom_) s.reiniciar(tipo);
     port_.reiniciar(tipo);
@@ -219,8 +236,46 @@ void Chip::reiniciar(TipoReset tipo)
     dormido_ = false;
     reinicio_pendiente_ = false;
     reset_pendiente_ = TipoReset::encendido;
-    // Last: a watchdog the fuses enable starts counting on its reset clock.
+    // A watchdog the fuses enable starts counting on its reset clock, and
+    // runs on through the bootloader.
     wdt_.reiniciar(tipo);
+    decidir_arranque(tipo);
+}
+
+void Chip::decidir_arranque(TipoReset tipo)
+{
+    uint32_t palabra = leer32_ram(DIRECCION_DOBLE_TOQUE), sp = 0;
+    std::memcpy(&sp, flash_.data() + APLICACION, 4);
+    DecisionBootloader d = decidir_bootloader(modo_bootloader_, rcause_de(tipo), sp, palabra, errores_.osc8m);
+    if (modo_bootloader_ != ModoBootloader::ninguno) escribir32_ram(DIRECCION_DOBLE_TOQUE, palabra);
+    en_bootloader_ = d.paso != PasoBootloader::aplicacion;
+    bootloader_hasta_ = NUNCA;
+    if (d.paso == PasoBootloader::aplicacion) reinicios_.aplicacion_arrancada();
+    else if (d.paso == PasoBootloader::espera)
+        bootloader_hasta_ = mundo_.ciclo() + (uint64_t)std::llround(d.espera_s * mundo_.hz_real());
+    else reinicios_.bootloader_se_queda();
+}
+
+// The wait ran out: the bootloader clears its word and jumps to the
+// application (its registers are set already, as the bootloader leaves them).
+void Chip::arrancar_aplicacion()
+{
+    uint32_t palabra = leer32_ram(DIRECCION_DOBLE_TOQUE);
+    fin_espera_bootloader(palabra);
+    escribir32_ram(DIRECCION_DOBLE_TOQUE, palabra);
+    en_bootloader_ = false;
+    bootloader_hasta_ = NUNCA;
+    reinicios_.aplicacion_arrancada();
+}
+
+bool Chip::caida_tension()
+{
+    if (!sysctrl_.bod33_reinicia()) {
+        aviso("a supply dip at " + std::to_string(mundo_.segundos_reales(mundo_.ciclo())) +
+              " s with BOD33 not set to reset (fuses): no reset");
+        return false;
+    }
+    throw mundo::ReinicioPlaca{mundo::CAUSA_CAIDA_TENSION, mundo_.ciclo()};
 }
 
 // ================================================================ running
@@ -268,6 +323,16 @@ void Chip::ejecutar()
         if (reinicio_pendiente_) {
             reinicio_pendiente_ = false;
             throw mundo::ReinicioPlaca{causa_reinicio_, mundo_.ciclo()};
+        }
+        if (en_bootloader_) {
+            // The bootloader's own code is not run: its time passes, with the
+            // watchdog and the world's events, until its wait ends.
+            if (mundo_.ciclo() >= bootloader_hasta_) {
+                arrancar_aplicacion();
+                continue;
+            }
+            mundo_.avanzar_hasta(std::min(proximo_evento(), bootloader_hasta_));
+            continue;
         }
         if (dormido_) {
             if (excepcion_pendiente(true) >= 0) {

@@ -29,12 +29,15 @@
 #include <nlohmann/json.hpp>
 
 #include "../mundo/mundo.h"
+#include "bootloader.h"
 #include "elf.h"
 #include "entorno.h"
 #include "gclk.h"
 #include "nvmctrl.h"
 #include "pm.h"
+#include "osciladores.h"
 #include "port.h"
+#include "reinicios.h"
 #include "sercom.h"
 #include "sysctrl.h"
 #include "systick.h"
@@ -65,6 +68,15 @@ public:
     // After a power-on, or after the reset the chip itself asked for (the
     // watchdog, a system reset request).
     void reiniciar(bool encendido) { reiniciar(encendido ? TipoReset::encendido : reset_pendiente_); }
+    // The kind of the reset the chip itself asked for (the watchdog, a system reset request).
+    TipoReset reset_pedido() const { return reset_pendiente_; }
+    // The bootloader in front of the application and the oscillators'
+    // errors (the DFLL48M's is taken from the world's clock); before the
+    // first reset.
+    void configurar_arranque(ModoBootloader modo, const ErroresOsciladores &errores);
+    // The supply dips below BOD33's level now: a brown-out reset when the
+    // fuses arm BOD33 with its reset action, else nothing (false).
+    bool caida_tension();
     // Runs the core with the world around it until the world or the chip ends
     // the boot: throws mundo::FinSimulacion, mundo::ReinicioPlaca (a watchdog,
     // a system reset, a power cut) or ParadaEmulador.
@@ -147,6 +159,7 @@ private:
 
     // ---- Entorno: what the models see of the chip and the board (cableado.cpp)
     uint64_t ahora() const override;  // the cycle of the instruction being executed
+    double hz_ciclos() const override { return mundo_.hz_real(); }
     void detener(const std::string &motivo, uint32_t direccion) override;
     void aviso_sincronizacion(const char *registro) override;
     void escritura_protegida() override { escrituras_protegidas_++; }
@@ -232,6 +245,15 @@ private:
 
     uint32_t pila_reserva_ = 0, pila_tope_ = 0, monticulo_base_ = 0, dir_ruptura_ = 0, dir_rechazos_ = 0;
     uint32_t sp_mas_bajo_ = 0xFFFFFFFFu;
+
+    // ---- the bootloader (chip.cpp): waiting, or keeping the board
+    void decidir_arranque(TipoReset tipo);
+    void arrancar_aplicacion();
+    ModoBootloader modo_bootloader_ = ModoBootloader::doble_toque;
+    ErroresOsciladores errores_;
+    bool en_bootloader_ = false;
+    uint64_t bootloader_hasta_ = NUNCA;   // the end of the double-tap wait (NUNCA: it stays)
+    RegistroReinicios reinicios_;
 };
 
 }  // namespace samd21

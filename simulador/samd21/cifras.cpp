@@ -109,6 +109,13 @@ nlohmann::json Chip::resumen()
     j["cpu_busy_fraction"] = total ? (double)(total - ciclos_dormido_) / (double)total : 0.0;
     j["exceptions_taken"] = excepciones_tomadas_;
     j["core_runs"] = tramos_;
+    j["resets"] = reinicios_.resumen();
+    j["bootloader"] = modo_bootloader_ == ModoBootloader::ninguno ? "none" : "double-tap";
+    j["bootloader_stays"] = reinicios_.quedadas();
+    uint32_t fila[2];
+    std::memcpy(fila, nvmctrl_.fila_usuario().data(), sizeof fila);
+    j["user_row"] = {palabra_hex(fila[0]), palabra_hex(fila[1])};
+    j["watchdog"] = {{"longest_gap_between_feeds_s", (double)wdt_.hueco_mayor() / hz_ciclos()}};
     nlohmann::json pila;
     pila["top"] = pila_tope_;
     pila["limit"] = pila_reserva_;

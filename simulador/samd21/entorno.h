@@ -39,6 +39,9 @@ public:
     // ---- the chip
     // The cycle of the instruction being executed.
     virtual uint64_t ahora() const = 0;
+    // Cycles of the core's clock in a true second: the models' clocks in
+    // true hertz become cycles through it (48 MHz when the DFLL48M is exact).
+    virtual double hz_ciclos() const { return HZ_CPU; }
     // Stops the run: the model was used in a way it does not take (throws
     // ParadaEmulador with the place and time, from `detener`).
     [[noreturn]] void parar(const std::string &motivo, uint32_t direccion)

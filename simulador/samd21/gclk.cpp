@@ -4,20 +4,32 @@
 
 namespace samd21 {
 
-void Gclk::reiniciar(TipoReset)
+void Gclk::reiniciar(TipoReset tipo)
 {
-    for (int g = 0; g < GENERADORES; g++) genctrl_[g] = gendiv_[g] = 0;
-    for (uint16_t &c : clkctrl_) c = 0;
+    // A user reset (the pin, the watchdog, a system reset request) leaves a
+    // generic clock locked with CLKCTRL.WRTLOCK as it was, and the generator
+    // that feeds it; a power reset (power-on, brown-out) clears every lock.
+    bool guardado[GENERADORES] = {};
+    bool canal_guardado[CANALES] = {};
+    if (!es_reset_de_alimentacion(tipo))
+        for (int id = 0; id < CANALES; id++)
+            if (clkctrl_[id] & 0x8000) {
+                canal_guardado[id] = true;
+                guardado[(clkctrl_[id] >> 8) & 0xF] = true;
+            }
+    for (int g = 0; g < GENERADORES; g++) {
+        if (guardado[g]) continue;
+        // Reset values: generator 0 on OSC8M and generator 2 on OSCULP32K,
+        // both enabled and undivided (DIVSEL 0, DIV 0); the others off.
+        genctrl_[g] = g == 0 ? 0x00010600u : g == 2 ? 0x00010302u : (uint32_t)g;
+        gendiv_[g] = (uint32_t)g;
+    }
+    for (int id = 0; id < CANALES; id++)
+        if (!canal_guardado[id]) clkctrl_[id] = 0;
+    // GCLK_WDT runs from generator 2 from reset.
+    if (!canal_guardado[ID_WDT]) clkctrl_[ID_WDT] = 0x4200;
     id_gen_ = id_div_ = id_clk_ = 0;
     ocupado_hasta_ = 0;
-    genctrl_[0] = 0x00010600u;  // OSC8M, enabled
-    genctrl_[2] = 0x00110302u;  // OSCULP32K, enabled, divided by 2^(DIV+1)
-    gendiv_[2] = 0x00000402u;   // DIV = 4: 1.024 kHz
-    for (int g = 0; g < GENERADORES; g++) {
-        genctrl_[g] |= (uint32_t)g;
-        gendiv_[g] |= (uint32_t)g;
-    }
-    clkctrl_[ID_WDT] = 0x4200;  // the watchdog runs from generator 2 from reset
 }
 
 double Gclk::hz_generador(int g) const

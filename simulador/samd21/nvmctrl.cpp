@@ -23,9 +23,12 @@ Nvmctrl::Nvmctrl(Entorno &e, std::vector<uint8_t> &flash, const std::string &rut
 
 void Nvmctrl::reiniciar(TipoReset)
 {
+    // Every reset loads the fuses anew; LOCK takes the row's region lock bits.
+    uint64_t f = fusibles();
+    cargados_ = fusibles_de((uint32_t)f, (uint32_t)(f >> 32));
     ctrlb_ = addr_ = 0;
     status_ = 0;
-    lock_ = 0xFFFF;
+    lock_ = cargados_.bloqueos;
     intflag_error_ = inten_ = 0;
     std::memset(buffer_, 0xFF, sizeof buffer_);
     buffer_cargado_ = false;
@@ -85,23 +88,46 @@ void Nvmctrl::escribir(uint32_t r, uint32_t v, uint32_t m)
     e_.parar("write to an unmodelled NVMCTRL register", BASE + r);
 }
 
-// STATUS.PROGE and INTFLAG.ERROR.
+// STATUS.PROGE and INTFLAG.ERROR: a command without its key, one the
+// controller does not know, or an address it does not take.
 void Nvmctrl::error_programacion()
 {
     status_ |= 0x04;
     intflag_error_ = 1;
 }
 
+// STATUS.LOCKE and INTFLAG.ERROR: an erase or write of a protected row.
+void Nvmctrl::error_bloqueo()
+{
+    status_ |= 0x08;
+    intflag_error_ = 1;
+}
+
+bool Nvmctrl::protegida(uint32_t byte) const
+{
+    if (byte < cargados_.bytes_protegidos()) return true;
+    uint32_t region = byte / (FLASH_BYTES / 16);
+    return region < 16 && !((lock_ >> region) & 1u);
+}
+
 void Nvmctrl::comando(uint32_t cmd)
 {
     uint32_t byte = addr_ * 2;  // ADDR counts 16-bit words
     bool en_eeprom = byte >= EEPROM_BASE && byte < EEPROM_BASE + EEPROM_BYTES;
-    bool en_fila = byte >= FILA_USUARIO && byte < FILA_USUARIO + FILA_NVM;
+    // The auxiliary commands (EAR, WAP) take ADDR within the auxiliary space:
+    // the user row is ADDR 0x2000, which the vendor's code writes as the
+    // word address of 0x804000, 0x402000 (ADDR keeps bits 21:0).
+    uint32_t aux = NVM_AUX | (byte & (NVM_AUX - 1));
+    bool en_fila = aux >= FILA_USUARIO && aux < FILA_USUARIO + FILA_NVM;
     // Programming stalls the core: the application runs from the same flash.
     constexpr uint64_t T_BORRADO_FILA = 288000;      // 6 ms
     constexpr uint64_t T_ESCRITURA_PAGINA = 120000;  // 2.5 ms
     switch (cmd) {
     case 0x02:  // ER: erase row
+        if (byte < FLASH_BYTES && protegida(byte)) {
+            error_bloqueo();
+            return;
+        }
         if (en_eeprom) {
             std::memset(flash_.data() + (byte & ~(FILA_NVM - 1)), 0xFF, FILA_NVM);
             borrados_eeprom_++;
@@ -115,6 +141,10 @@ void Nvmctrl::comando(uint32_t cmd)
         e_.estancar(T_BORRADO_FILA);
         return;
     case 0x04:  // WP: write page
+        if (byte < FLASH_BYTES && protegida(byte)) {
+            error_bloqueo();
+            return;
+        }
         if (!en_eeprom) {
             if (byte < FLASH_BYTES) e_.parar("page write in the application's flash, outside the EEPROM rows", byte);
             error_programacion();
@@ -143,7 +173,7 @@ void Nvmctrl::comando(uint32_t cmd)
         return;
     case 0x06:  // WAP: write an auxiliary page
         if (!en_fila) { error_programacion(); return; }
-        if ((byte & ~(PAGINA_NVM - 1)) == FILA_USUARIO)
+        if ((aux & ~(PAGINA_NVM - 1)) == FILA_USUARIO)
             for (uint32_t i = 0; i < FILA_USUARIO_BYTES; i++) fila_usuario_[i] &= buffer_[i];
         escrituras_fila_usuario_++;
         std::memset(buffer_, 0xFF, sizeof buffer_);
@@ -159,8 +189,12 @@ void Nvmctrl::comando(uint32_t cmd)
     case 0x46:  // INVALL: the cache holds nothing of ours
         e_.estancar(0);
         return;
-    default:
+    case 0x0A: case 0x0F: case 0x40: case 0x41: case 0x42: case 0x43: case 0x45:
+        // SF, WL, LR, UR, SPRM, CPRM, SSB: commands of the chip not modelled here.
         e_.parar("NVMCTRL command " + hex(cmd) + " not modelled", BASE);
+    default:
+        error_programacion();   // no such command
+        return;
     }
 }
 
@@ -191,7 +225,7 @@ void Nvmctrl::escribir_espacio(uint32_t d, unsigned ancho, uint64_t valor)
     uint32_t off = d & (PAGINA_NVM - 1);
     for (unsigned i = 0; i < ancho && off + i < PAGINA_NVM; i++) buffer_[off + i] = (uint8_t)(valor >> (8 * i));
     buffer_cargado_ = true;
-    addr_ = d / 2;
+    addr_ = (d / 2) & 0x003FFFFFu;
     // Automatic page write when the page's last word is written (CTRLB.MANW = 0).
     if (!(ctrlb_ & 0x80) && off + ancho >= PAGINA_NVM) comando(en_fila ? 0x06 : 0x04);
 }

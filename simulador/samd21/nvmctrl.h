@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "entorno.h"
+#include "fusibles.h"
 
 namespace samd21 {
 
@@ -40,8 +41,10 @@ public:
     bool leer_byte_espacio(uint32_t direccion, uint8_t &byte) const;
     void escribir_espacio(uint32_t direccion, unsigned ancho, uint64_t valor);
 
-    // The user row's first 64 bits (the fuses).
+    // The user row's first 64 bits (the fuses) as the row holds them now, and
+    // as the last reset loaded them into the chip (they apply from a reset on).
     uint64_t fusibles() const;
+    const Fusibles &fusibles_cargados() const { return cargados_; }
     const std::vector<uint8_t> &fila_usuario() const { return fila_usuario_; }
 
     uint64_t escrituras_fila_usuario() const { return escrituras_fila_usuario_; }
@@ -51,6 +54,10 @@ public:
 private:
     void comando(uint32_t cmd);
     void error_programacion();
+    void error_bloqueo();
+    // The row at this byte address of the main flash is protected (BOOTPROT,
+    // or its region's lock bit).
+    bool protegida(uint32_t byte) const;
     void cargar_fichero();
     void guardar_fichero();
 
@@ -61,6 +68,7 @@ private:
     uint32_t ctrlb_ = 0, addr_ = 0;
     uint16_t status_ = 0, lock_ = 0xFFFF;
     uint8_t intflag_error_ = 0, inten_ = 0;
+    Fusibles cargados_;
     uint8_t buffer_[PAGINA_NVM];
     bool buffer_cargado_ = false;
     uint64_t escrituras_fila_usuario_ = 0, borrados_eeprom_ = 0, paginas_escritas_ = 0;

@@ -17,7 +17,14 @@ void Sysctrl::reiniciar(TipoReset)
 
 double Sysctrl::hz_osc8m() const
 {
-    return (osc8m_ & 2) ? 8e6 / (1u << ((osc8m_ >> 8) & 3)) : 0;
+    return (osc8m_ & 2) ? 8e6 * (1.0 + errores_.osc8m) / (1u << ((osc8m_ >> 8) & 3)) : 0;
+}
+
+// BOD33: ENABLE bit 1, HYST bit 2, ACTION bits 4:3, LEVEL bits 21:16.
+void Sysctrl::cargar_bod33(const Fusibles &f)
+{
+    bod33_ = (f.bod33_activo ? 0x2u : 0u) | (f.bod33_histeresis ? 0x4u : 0u) | ((uint32_t)(f.bod33_accion & 3) << 3) |
+             ((uint32_t)(f.bod33_nivel & 0x3F) << 16);
 }
 
 uint32_t Sysctrl::pclksr(uint64_t t) const
@@ -75,7 +82,7 @@ void Sysctrl::escribir(uint32_t r, uint32_t v, uint32_t m)
         // XOSC32K.STARTUP: the start-up time in oscillator cycles.
         static const uint32_t arranque[8] = {1, 32, 2048, 4096, 16384, 32768, 65536, 131072};
         if (!antes && (xosc32k_ & 2))
-            xosc32k_listo_ = t + (uint64_t)(HZ_CPU * arranque[(xosc32k_ >> 8) & 7] / 32768.0);
+            xosc32k_listo_ = t + (uint64_t)(e_.hz_ciclos() * arranque[(xosc32k_ >> 8) & 7] / 32768.0);
         return;
     }
     case 0x18: {

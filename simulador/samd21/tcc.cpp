@@ -22,7 +22,7 @@ uint64_t Tcc::ciclos_por_cuenta() const
     static const uint32_t divisores[8] = {1, 2, 4, 8, 16, 64, 256, 1024};  // CTRLA.PRESCALER
     double hz = gclk_.hz_periferico(Gclk::ID_TCC0);
     if (hz <= 0) return 0;
-    return (uint64_t)std::llround(HZ_CPU / hz) * divisores[(ctrla_ >> 8) & 7];
+    return (uint64_t)std::llround(e_.hz_ciclos() / hz) * divisores[(ctrla_ >> 8) & 7];
 }
 
 uint32_t Tcc::cuenta() const

@@ -6,21 +6,33 @@ namespace samd21 {
 
 void Wdt::reiniciar(TipoReset)
 {
-    // The reset values come from the user row's fuses: ENABLE (bit 25),
-    // ALWAYSON (26), PER (27..30), WINDOW (31..34), EWOFFSET (35..38), WEN (39).
-    uint64_t f = nvm_.fusibles();
-    ctrl_ = (uint8_t)((((f >> 25) & 1) << 1) | (((f >> 26) & 1) << 7) | (((f >> 39) & 1) << 2));
-    config_ = (uint8_t)(((f >> 27) & 0xF) | (((f >> 31) & 0xF) << 4));
-    ewctrl_ = (uint8_t)((f >> 35) & 0xF);
+    // CTRL, CONFIG and EWCTRL are loaded from the user row's fuses at every
+    // reset: ENABLE (bit 25), ALWAYSON (26), PER (27..30), WINDOW (31..34),
+    // EWOFFSET (35..38), WEN (39).
+    Fusibles f = nvm_.fusibles_cargados();
+    ctrl_ = f.wdt_ctrl();
+    config_ = f.wdt_config();
+    ewctrl_ = f.wdt_ewctrl();
     inten_ = 0;
     vence_ = NUNCA;
     ventana_hasta_ = ocupado_hasta_ = 0;
-    if (ctrl_ & 0x02) programar();
+    ultima_limpieza_ = NUNCA;
+    if (ctrl_ & 0x02) {
+        programar();
+        ultima_limpieza_ = e_.ahora();
+    }
+}
+
+void Wdt::anotar_limpieza(uint64_t t)
+{
+    if (ultima_limpieza_ != NUNCA && t > ultima_limpieza_ && t - ultima_limpieza_ > hueco_mayor_)
+        hueco_mayor_ = t - ultima_limpieza_;
+    ultima_limpieza_ = t;
 }
 
 uint64_t Wdt::ciclos_periodo(uint32_t codigo, double hz, uint64_t sin_reloj) const
 {
-    return hz > 0 ? (uint64_t)std::llround((double)(8u << (codigo & 0xF)) * HZ_CPU / hz) : sin_reloj;
+    return hz > 0 ? (uint64_t)std::llround((double)(8u << (codigo & 0xF)) * e_.hz_ciclos() / hz) : sin_reloj;
 }
 
 void Wdt::programar()
@@ -56,7 +68,7 @@ void Wdt::escribir(uint32_t r, uint32_t v, uint32_t)
     uint64_t t = e_.ahora();
     double hz = gclk_.hz_periferico(Gclk::ID_WDT);
     // Writes cross into the watchdog's slow clock domain: a few of its cycles.
-    uint64_t sincronizacion = hz > 0 ? (uint64_t)(3.0 * HZ_CPU / hz) : NUNCA / 2;
+    uint64_t sincronizacion = hz > 0 ? (uint64_t)(3.0 * e_.hz_ciclos() / hz) : NUNCA / 2;
     if (r != 0x4 && r != 0x5 && r != 0x6 && t < ocupado_hasta_) e_.aviso_sincronizacion("a WDT register");
     auto periodo = [&](uint32_t campo) { return ciclos_periodo(campo, hz, NUNCA / 4); };
     switch (r) {
@@ -67,8 +79,13 @@ void Wdt::escribir(uint32_t r, uint32_t v, uint32_t)
         if (antes && (ctrl_ & 0x04) != (nuevo & 0x04)) e_.escritura_protegida();
         ctrl_ = nuevo;
         ocupado_hasta_ = t + sincronizacion;
-        if (!(nuevo & 2)) vence_ = NUNCA;
-        else if (!antes) {
+        if (!(nuevo & 2)) {
+            // Stopped: the stretch it ran unfed ends here.
+            if (antes) anotar_limpieza(t);
+            vence_ = NUNCA;
+            ultima_limpieza_ = NUNCA;
+        } else if (!antes) {
+            ultima_limpieza_ = t;
             vence_ = t + sincronizacion + periodo(config_);
             ventana_hasta_ = (ctrl_ & 4) ? t + periodo(config_ >> 4) : 0;
         }
@@ -101,6 +118,7 @@ void Wdt::escribir(uint32_t r, uint32_t v, uint32_t)
             e_.pedir_reinicio(CAUSA_WATCHDOG, TipoReset::watchdog);
             return;
         }
+        anotar_limpieza(t);
         vence_ = t + sincronizacion + periodo(config_);
         ventana_hasta_ = (ctrl_ & 4) ? t + sincronizacion + periodo(config_ >> 4) : 0;
         ocupado_hasta_ = t + sincronizacion;

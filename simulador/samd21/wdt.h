@@ -28,16 +28,22 @@ public:
     uint64_t vence() const { return vence_; }
     // The chip took the time-out.
     void vencido() { vence_ = NUNCA; }
+    // The longest stretch, in cycles, that the running watchdog went unfed:
+    // from its start or a clear to the next clear or its stop (not to its
+    // time-out), since the chip was made.
+    uint64_t hueco_mayor() const { return hueco_mayor_; }
 
 private:
     // Cycles of a period code (PER, WINDOW: 8 << code clocks of the watchdog).
     uint64_t ciclos_periodo(uint32_t codigo, double hz, uint64_t sin_reloj) const;
+    void anotar_limpieza(uint64_t t);
 
     Entorno &e_;
     const Gclk &gclk_;
     const Nvmctrl &nvm_;
     uint8_t ctrl_ = 0, config_ = 0xBB, ewctrl_ = 0x0B, inten_ = 0;
     uint64_t vence_ = NUNCA, ventana_hasta_ = 0, ocupado_hasta_ = 0;
+    uint64_t ultima_limpieza_ = NUNCA, hueco_mayor_ = 0;
 };
 
 }  // namespace samd21

@@ -25,6 +25,7 @@ Opciones opciones_chip(const std::string &carpeta, double segundos, int modo)
     o.duracion_s = segundos;
     o.placa = "samd21";
     o.firmware = imagen_de_prueba(modo);
+    o.bootloader = "none";   // the core's tests start the image at once after every reset
     o.progreso = false;
     return o;
 }
@@ -110,7 +111,7 @@ TEST(NucleoSamd21, TickDeTcc0YWatchdogQueReiniciaElChip)
     EXPECT_NEAR(leer(sim, "tcc_ticks"), 3000 + 500, 3);
     EXPECT_EQ(j["tick_period_counts"], 47999);
     ASSERT_EQ(ejecutar_olas_sim("--board samd21 --firmware " + imagen_de_prueba(5) +
-                                " --duration 10ms --no-card --gps none --no-sensor --mmio-log " + c + "/mmio.txt --out " + c),
+                                " --bootloader none --duration 10ms --no-card --gps none --no-sensor --mmio-log " + c + "/mmio.txt --out " + c),
               0);
     std::string registro = leer_fichero(c + "/mmio.txt");
     EXPECT_NE(registro.find("0x42002040 4 W 1\n"), std::string::npos) << registro;  // TCC0.PER

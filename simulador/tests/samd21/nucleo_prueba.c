@@ -5,7 +5,12 @@
  * 4: an undefined instruction enters the HardFault handler;
  * 5: the TCC0 tick through PM, GCLK and the NVIC, and the watchdog fed, then not;
  * 6: SERCOM0 as the telemetry USART at the right rate, at a wrong one, and
- *    with the bits in the wrong order. */
+ *    with the bits in the wrong order;
+ * 7: writes the user row the buoy's firmware used to write, with the
+ *    watchdog on from every reset (0xDAE0C7FA), then runs its own watchdog
+ *    as the firmware does, fed for a second, and stops for its reset;
+ * 8: the same with the row that leaves the watchdog to the application
+ *    (0xD8E0C7FA). Each boot is counted in RAM, which a reset keeps. */
 #include <stdint.h>
 
 #define REG32(a) (*(volatile uint32_t *)(a))
@@ -13,7 +18,7 @@
 #define REG8(a) (*(volatile uint8_t *)(a))
 
 extern uint32_t __StackTop;
-volatile uint32_t ticks, ticks_en_seccion, fin_seccion, pasos, errores, despertares, tcc_ticks, resultado;
+volatile uint32_t arranques, fila_escrita, ticks, ticks_en_seccion, fin_seccion, pasos, errores, despertares, tcc_ticks, resultado;
 
 void SysTick_Handler(void) { ticks++; }
 void TCC0_Handler(void)
@@ -95,6 +100,53 @@ void Reset_Handler(void)
     __asm volatile(".short 0xde00");
     for (;;) {
     }
+#elif MODO == 7 || MODO == 8
+    arranques++;
+#if MODO == 7
+    const uint32_t fila0 = 0xDAE0C7FAu;
+#else
+    const uint32_t fila0 = 0xD8E0C7FAu;
+#endif
+    if (REG32(0x00804000) != fila0) {
+        /* NVMCTRL: manual page writes, then erase the row, clear the page
+           buffer, load the two words and write the page; ADDR in 16-bit words. */
+        REG32(0x41004004) |= 1u << 7;
+        static const uint16_t ordenes[2] = {0xA505, 0xA544};
+        for (int k = 0; k < 2; k++) {
+            REG16(0x41004018) = 0x1C;
+            REG32(0x4100401C) = 0x00804000u / 2;
+            REG16(0x41004000) = ordenes[k];
+            while (!(REG8(0x41004014) & 1)) {
+            }
+        }
+        REG32(0x00804000) = fila0;
+        REG32(0x00804004) = 0xFFFFFC5Du;
+        REG16(0x41004000) = 0xA506;
+        while (!(REG8(0x41004014) & 1)) {
+        }
+        fila_escrita = REG32(0x00804000);
+    }
+    /* Generator 2 from OSCULP32K divided by 32 (1.024 kHz) for the watchdog, 2 s. */
+    REG32(0x40000C00 + 0x8) = 2u | (4u << 8);
+    while (REG8(0x40000C00 + 0x1) & 0x80) {
+    }
+    REG32(0x40000C00 + 0x4) = 2u | (3u << 8) | (1u << 16) | (1u << 20);
+    while (REG8(0x40000C00 + 0x1) & 0x80) {
+    }
+    REG16(0x40000C00 + 0x2) = 0x03 | (2u << 8) | (1u << 14);
+    REG8(0x40001000) = 0;
+    while (REG8(0x40001000 + 0x7) & 0x80) {
+    }
+    REG8(0x40001000 + 0x1) = 8;
+    while (REG8(0x40001000 + 0x7) & 0x80) {
+    }
+    REG8(0x40001000) = 2;
+    systick(47999); /* 1 ms of the 48 MHz clock the emulator counts */
+    uint32_t inicio = ticks;
+    for (;;) {
+        __asm volatile("wfi");
+        if (ticks - inicio < 1000 && !(REG8(0x40001000 + 0x7) & 0x80)) REG8(0x40001000 + 0x8) = 0xA5;
+    }
 #elif MODO == 5 || MODO == 6
     REG32(0x40000400 + 0x20) |= (1u << 8) | (1u << 2);  /* PM.APBCMASK: TCC0, SERCOM0 */
     REG16(0x40000800 + 0x24) = 0;                        /* DFLLCTRL: ONDEMAND off first */
@@ -142,7 +194,14 @@ void Reset_Handler(void)
     REG32(0x42002000 + 0x28) = 1u << 16;                /* INTENSET.MC0 */
     REG32(0xE000E100) = 1u << 15;                        /* NVIC: TCC0 */
     REG32(0x42002000) = 2;                              /* enable */
-    /* The watchdog: on gen 2 (1.024 kHz from reset), 2 s, fed for 1 s, then left alone. */
+    /* The watchdog: on gen 2, OSCULP32K divided by 32 (1.024 kHz), 2 s, fed
+       for 1 s, then left alone. */
+    REG32(0x40000C00 + 0x8) = 2u | (4u << 8);
+    while (REG8(0x40000C00 + 0x1) & 0x80) {
+    }
+    REG32(0x40000C00 + 0x4) = 2u | (3u << 8) | (1u << 16) | (1u << 20);
+    while (REG8(0x40000C00 + 0x1) & 0x80) {
+    }
     REG8(0x40001000 + 0x1) = 8;
     REG8(0x40001000) = 2;
     for (;;) {
