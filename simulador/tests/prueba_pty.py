@@ -105,7 +105,18 @@ def en_el_chip(sim, herramienta):
             print("no pseudo-terminal announced on the chip: %r" % linea)
             return 1
         ruta = linea.strip().split("telemetry link on ")[1]
-        pasos = [(("--timeout", "10", "starts"), 0), (("set-baud-code", "1", "--yes"), 0),
+        # A frame sent while the chip still starts (its serial port not yet
+        # open) is lost, as on a real buoy: ask until it answers, the way an
+        # operator would, within a minute of the wall clock.
+        for _ in range(6):
+            estado, salida, error = tov03(herramienta, ruta, "--timeout", "10", "starts")
+            if estado == 0:
+                break
+        else:
+            print("chip: the buoy never answered on the pseudo-terminal\n%s%s" % (salida, error))
+            return 1
+        print("chip: tov03 starts: status 0")
+        pasos = [(("set-baud-code", "1", "--yes"), 0),
                  (("--baud", "auto", "starts"), 0), (("--baud", "38400", "starts"), 1)]
         for argumentos, esperado in pasos:
             estado, salida, error = tov03(herramienta, ruta, *argumentos)
