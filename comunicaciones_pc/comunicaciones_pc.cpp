@@ -51,10 +51,19 @@ static void insertar_cifras(char *pcbuffer, uint32_t laux, uint8_t cnumero_cifra
 {
     if (cnumero_cifras > maximo_cifras) cnumero_cifras = maximo_cifras;
     for (int i = (int)cnumero_cifras - 1; i >= 0; i--) {
-        uint32_t q = laux / potencias[i];
-        laux = laux % potencias[i];
-        // A value too wide for its field keeps its first digit within the table.
-        if (q > 15) q = 15;
+        uint32_t p = potencias[i];
+        uint32_t q = 0;
+        if ((laux >> 4) >= p) {
+            // A value too wide for its field keeps its first digit within the table.
+            laux = laux % p;
+            q = 15;
+        } else {
+            // At most 15 subtractions: the core has no divide instruction.
+            while (laux >= p) {
+                laux -= p;
+                q++;
+            }
+        }
         inserto_caracter_buffer(pcbuffer, cvalores_ascii[q], ctipo);
     }
 }

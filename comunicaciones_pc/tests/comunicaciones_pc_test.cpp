@@ -61,6 +61,17 @@ TEST_F(Textos, CifrasHexadecimalesYValoresDemasiadoAnchos)
     ibytes_a_escribir_sd[TIPO_RES] = 0;
     insertamos_variable_buffer(cbuffer_res, 999, 1, 0, TIPO_RES);
     EXPECT_EQ(contenido(cbuffer_res, TIPO_RES), "F");
+    // The rest below the first digit is kept, and the widest values stay
+    // within their table too.
+    ibytes_a_escribir_sd[TIPO_RES] = 0;
+    insertamos_variable_buffer(cbuffer_res, 4294967295u, 7, 0, TIPO_RES);
+    EXPECT_EQ(contenido(cbuffer_res, TIPO_RES), "F967295");
+    ibytes_a_escribir_sd[TIPO_RES] = 0;
+    insertamos_variable_hex_buffer(cbuffer_res, 0x123, 2, 0, TIPO_RES);
+    insertamos_variable_hex_buffer(cbuffer_res, 0xFFFFFFFFu, 8, 0, TIPO_RES);
+    insertamos_variable_buffer(cbuffer_res, 1599999, 6, 0, TIPO_RES);
+    insertamos_variable_buffer(cbuffer_res, 9999999, 7, 0, TIPO_RES);
+    EXPECT_EQ(contenido(cbuffer_res, TIPO_RES), "F3FFFFFFFFF999999999999");
 }
 
 TEST_F(Textos, FlotanteConSignoYFormatoFijo)
