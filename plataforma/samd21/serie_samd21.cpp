@@ -118,13 +118,13 @@ inline __attribute__((always_inline)) void servir()
     if ((int32_t)(flags << 29) < 0) {
         constexpr uint32_t mascara = RX_CAPACIDAD[N] - 1u;
         Anillo &rx = g_puertos[N].rx;
-        uint32_t b = s.DATA;   // a byte with a framing error is kept, as the wire gave it
-        uint32_t cabeza = rx.cabeza;
-        uint32_t siguiente = (cabeza + 1u) & mascara;
+        uint8_t b = (uint8_t)s.DATA;   // a byte with a framing error is kept, as the wire gave it
+        uint16_t cabeza = rx.cabeza;
+        uint16_t siguiente = (uint16_t)((cabeza + 1u) & mascara);
         if (siguiente != rx.cola) {
-            RX_DATOS[N][cabeza] = (uint8_t)b;
+            RX_DATOS[N][cabeza] = b;
             __asm__ volatile("" ::: "memory");   // the byte before the index that hands it over
-            rx.cabeza = (uint16_t)siguiente;
+            rx.cabeza = siguiente;
         } else {
             samd21_uart_descartados[N]++;
         }
