@@ -9,8 +9,9 @@
 // layout with a placeholder.
 static void insertar_velocidad(float fvelocidad)
 {
-    double magnitud = (double)fvelocidad < 0 ? -(double)fvelocidad : (double)fvelocidad;
-    if (!(fvelocidad == fvelocidad) || magnitud >= 99999.9999) {
+    // No float lies in [99999.9999, 100000): the limit compares as a float.
+    float magnitud = fvelocidad < 0 ? -fvelocidad : fvelocidad;
+    if (!(fvelocidad == fvelocidad) || magnitud >= 100000.0f) {
         if (fvelocidad < 0)
             insertamos_mensaje_buffer(cbuffer_raw, "-99999.9999,", TIPO_RAW);
         else

@@ -105,8 +105,9 @@ void __attribute__((noinline)) servir_transmision(Sercom &s)
 
 // The interrupt work of port N, one copy per port so that its registers,
 // ring and mask are constants: the sensor's bytes come one interrupt each.
-// The loop that reads the ring cannot run while this does, so its read
-// index is read once.
+// One received byte an entry: a second one already waiting keeps RXC set, and
+// the interrupt is taken again at once. The loop that reads the ring cannot
+// run while this does, so its read index is read once.
 template <uint8_t N>
 inline __attribute__((always_inline)) void servir()
 {
@@ -119,21 +120,16 @@ inline __attribute__((always_inline)) void servir()
     if ((int32_t)(flags << 29) < 0) {
         constexpr uint32_t mascara = RX_CAPACIDAD[N] - 1u;
         Anillo &rx = g_puertos[N].rx;
-        uint8_t *const datos = RX_DATOS[N];
-        uint32_t cabeza = rx.cabeza;
-        const uint32_t cola = rx.cola;
-        do {
-            uint32_t b = s.DATA;   // a byte with a framing error is kept, as the wire gave it
-            uint32_t siguiente = (cabeza + 1u) & mascara;
-            if (siguiente != cola) {
-                datos[cabeza] = (uint8_t)b;
-                cabeza = siguiente;
-            } else {
-                samd21_uart_descartados[N]++;
-            }
-        } while ((int32_t)((uint32_t)s.INTFLAG << 29) < 0);
-        __asm__ volatile("" ::: "memory");   // the bytes before the index that hands them over
-        rx.cabeza = (uint16_t)cabeza;
+        uint8_t b = (uint8_t)s.DATA;   // a byte with a framing error is kept, as the wire gave it
+        uint16_t cabeza = rx.cabeza;
+        uint16_t siguiente = (uint16_t)((cabeza + 1u) & mascara);
+        if (siguiente != rx.cola) {
+            RX_DATOS[N][cabeza] = b;
+            __asm__ volatile("" ::: "memory");   // the byte before the index that hands it over
+            rx.cabeza = siguiente;
+        } else {
+            samd21_uart_descartados[N]++;
+        }
         samd21_eventos = samd21_eventos + 1u;
     }
     if ((flags & s.INTENSET) & SERCOM_INT_DRE) servir_transmision<N>(s);
@@ -282,20 +278,20 @@ void HardwareSerial::end()
 // Sleeps until the firmware's tick or a byte on any port, as the simulated
 // board lets time jump to its next event. Other interrupts (the millisecond,
 // a byte sent) wake the core and it sleeps again; with the tick stopped, the
-// wait ends after 1 to 2 ms.
+// wait ends after 1 to 2 ms. Only called from thread mode with interrupts on,
+// so it leaves them on.
 static void __attribute__((noinline)) esperar_tick_o_byte(const Anillo &rx)
 {
     uint32_t eventos = samd21_eventos;
     if (!rx.vacio()) return;   // a byte came just before the count was read
     uint32_t ms = samd21_milisegundos;
-    uint32_t p = primask_desactivar();
+    __asm__ volatile("cpsid i" ::: "memory");
     while (samd21_eventos == eventos) {
         esperar_interrupcion();   // a pending request wakes it even now
-        primask_restaurar(p);     // its handler runs here
-        primask_desactivar();
+        __asm__ volatile("cpsie i\n\tcpsid i" ::: "memory");   // its handler runs here
         if (samd21_milisegundos - ms >= 2u) break;
     }
-    primask_restaurar(p);
+    __asm__ volatile("cpsie i" ::: "memory");
 }
 
 // Nothing waiting: the core sleeps until something may have changed, and the

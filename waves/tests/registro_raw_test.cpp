@@ -63,6 +63,11 @@ TEST_F(RegistroRaw, MarcadoresDeVelocidadFueraDeRango)
     EXPECT_NE(r.find(", 99999.9999, 99999.9999,"), std::string::npos) << r;
     r = registro(5, INFINITY, -INFINITY);
     EXPECT_NE(r.find(", 99999.9999,-99999.9999,"), std::string::npos) << r;
+    // The float just below 100000 is still written; 100000 is not.
+    r = registro(5, 99999.9921875f, -99999.9921875f);
+    EXPECT_NE(r.find(", 99999.9922,-99999.9922,"), std::string::npos) << r;
+    r = registro(5, 100000.0f, -100000.0f);
+    EXPECT_NE(r.find(", 99999.9999,-99999.9999,"), std::string::npos) << r;
 }
 
 TEST_F(RegistroRaw, PeticionDeEscrituraSoloConElFicheroAbierto)
