@@ -22,9 +22,11 @@ VARIABLES = {
     "segment_shift": ("qartod_segment_shift_test", "quality_flag"),
     "flat_line": ("qartod_flat_line_test", "flat_line_test_quality_flag"),
     "low_frequency": ("qartod_low_frequency_energy_test", "quality_flag"),
+    "operational_frequency": ("qartod_operational_frequency_test", "quality_flag"),
     "check_factor": ("qartod_check_factor_test", "quality_flag"),
     "percent_good": ("qartod_percent_good_test", "quality_flag"),
     "bulk_range": ("qartod_bulk_range_test", "quality_flag"),
+    "rate_of_change": ("qartod_rate_of_change_test", "quality_flag"),
     "fw_quality": ("sensor_status_test", "quality_flag"),
     qc.COMPARACION: ("zero_crossing_agreement", "quality_flag"),
 }

@@ -218,6 +218,9 @@ def _informe(a, argv):
                 nc.muestras(m)
                 if "calidad_heave" in m:
                     banderas.muestras(nc.nc, m, antes)
+            # Each interval's bulk values against the interval before it (the
+            # day before's last included), before the plot's interval is chosen.
+            qc.tasa_de_cambio(intervalos)
             # Only the plot's interval keeps its trace; a month of them would not fit.
             ejemplo = _ejemplo(intervalos)
             for it in intervalos:

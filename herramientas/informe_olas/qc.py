@@ -72,6 +72,30 @@ SPREAD_MAX_DEG = 80.0   # Kuik's spread of an isotropic sea is 81 degrees
 # 1/tanh(kh) at depth h: 1.5 is kh = 0.8, a 8-s wave in 8 m of water). The
 # manual gives it a soft flag only: suspect outside these bounds, never fail.
 CONTROL_PASA = (0.75, 1.5)
+# Operational frequency range test: the band the buoy's hull follows the
+# surface in and the bulk parameters use (FRECUENCIA_OPERATIVA_HZ). The
+# heave spectrum's highest peak (above 0 Hz) outside it fails; variance above
+# the band's top over the variance in it above FUERA_SOSPECHOSA is suspect
+# (a Pierson-Moskowitz sea peaking at 0.33 Hz, a 3-s wind sea, has 0.2).
+FRECUENCIA_OPERATIVA_HZ = (BAJA_HZ, 0.5)
+FUERA_SOSPECHOSA = 0.25
+# Rate of change test: each interval's bulk values against the interval
+# before it, over the time between their starts; not evaluated for the first
+# interval, after a gap (starts more than CAMBIO_HUECO intervals apart), or
+# when either interval failed or missed another test. Hm0: suspect above
+# max(HM0_CAMBIO_M_H, HM0_CAMBIO_RELATIVO x their mean Hm0) per hour, fail
+# above CAMBIO_FALLA times that (a storm builds by a metre or two an hour;
+# Hm0 of one 20-minute record varies by about 10 %). Tm02: suspect above
+# TM02_CAMBIO_S_H, fail above CAMBIO_FALLA times that. Mean direction, where
+# both spreads are below DISPERSION_MAXIMA and both Hm0 at least HM0_MIN_M:
+# suspect above DIRECCION_CAMBIO_DEG_H, never fail (a sea breeze or an
+# arriving swell turns it fast). Tp is not judged: in a sea of two peaks it
+# jumps between them from one interval to the next.
+HM0_CAMBIO_M_H, HM0_CAMBIO_RELATIVO = 2.0, 0.5
+TM02_CAMBIO_S_H = 6.0
+DIRECCION_CAMBIO_DEG_H = 90.0
+CAMBIO_FALLA = 2.5
+CAMBIO_HUECO = 1.5
 # The buoy's heading and alignment percentages (the sensor's own status).
 CALIDAD_SOSPECHOSA, CALIDAD_FALLA = 90, 50
 # Zero-crossing against spectral values: not a test of the data against a
@@ -88,7 +112,8 @@ DISPERSION_MAXIMA = 60.0
 
 # The tests that make the aggregate flag, then the comparison of methods.
 AGREGADOS = ("gap", "spike", "range", "acceleration", "mean_std", "segment_shift", "flat_line",
-             "low_frequency", "check_factor", "percent_good", "bulk_range", "fw_quality")
+             "low_frequency", "operational_frequency", "check_factor", "percent_good", "bulk_range",
+             "rate_of_change", "fw_quality")
 COMPARACION = "zero_crossing_agreement"
 NOMBRES = AGREGADOS + (COMPARACION,)
 
@@ -102,9 +127,11 @@ NOMBRE_QARTOD = {
     "segment_shift": "Time Series Segment Shift Test",
     "flat_line": "Time Series Flat Line Test",
     "low_frequency": "Time Series Low-Frequency Energy Test",
+    "operational_frequency": "Time Series Operational Frequency Range Test",
     "check_factor": "Check Factor Test (check ratio of horizontal to vertical motion)",
     "percent_good": "Percent Points Good (the check for M % good data)",
     "bulk_range": "Bulk Wave Parameters Max/Min/Acceptable Range Test",
+    "rate_of_change": "Bulk Wave Parameters Rate of Change Test",
     "fw_quality": "Sensor status (the buoy's heading and alignment percentages)",
     COMPARACION: "Zero-crossing against spectral values (buoy's H1/3 over Hm0, mean directions)",
 }
@@ -266,6 +293,76 @@ def _comparacion(fw, esp):
     return max(codigos) if codigos else NO_EVALUADO
 
 
+def _frecuencia_operativa(espectro):
+    """The heave spectrum's highest peak within the operational band (else
+    fail), and little variance above it (else suspect)."""
+    if espectro is None:
+        return NO_EVALUADO
+    f, S = np.asarray(espectro[0], dtype=float), np.asarray(espectro[1], dtype=float)
+    sel = (f > 0) & np.isfinite(S)
+    if len(f) < 2 or not np.any(sel) or not np.any(S[sel] > 0):
+        return NO_EVALUADO
+    lo, hi = FRECUENCIA_OPERATIVA_HZ
+    fp = f[sel][int(np.argmax(S[sel]))]
+    if not lo <= fp <= hi:
+        return FALLA
+    banda = np.sum(S[sel & (f >= lo) & (f <= hi)])
+    encima = np.sum(S[sel & (f > hi)])
+    return SOSPECHOSO if encima > FUERA_SOSPECHOSA * banda else PASA
+
+
+def _cambio(antes, ahora, horas):
+    """The rate of change code of one interval's bulk values (dicts of the
+    spectral results) against the interval before it, horas apart."""
+    codigos = []
+    h0, h1 = antes.get("hm0", np.nan), ahora.get("hm0", np.nan)
+    if np.isfinite(h0) and np.isfinite(h1):
+        limite = max(HM0_CAMBIO_M_H, HM0_CAMBIO_RELATIVO * 0.5 * (h0 + h1))
+        codigos.append(_grado(abs(h1 - h0) / horas, limite, CAMBIO_FALLA * limite))
+    t0, t1 = antes.get("tm02", np.nan), ahora.get("tm02", np.nan)
+    if np.isfinite(t0) and np.isfinite(t1):
+        codigos.append(_grado(abs(t1 - t0) / horas, TM02_CAMBIO_S_H, CAMBIO_FALLA * TM02_CAMBIO_S_H))
+    d0, d1 = antes.get("dir_mean", np.nan), ahora.get("dir_mean", np.nan)
+    s0, s1 = antes.get("spread", np.nan), ahora.get("spread", np.nan)
+    if np.all(np.isfinite([d0, d1, s0, s1, h0, h1])) and max(s0, s1) < DISPERSION_MAXIMA \
+            and min(h0, h1) >= HM0_MIN_M:
+        codigos.append(SOSPECHOSO if _dif_angular(d1, d0) / horas > DIRECCION_CAMBIO_DEG_H else PASA)
+    return max(codigos) if codigos else NO_EVALUADO
+
+
+def _sin_cambio(r):
+    """The aggregate of one interval's tests but this one (so a second pass
+    over the same intervals gives the same codes)."""
+    if r.get("qc_flag") == FALTA:
+        return FALTA
+    otros = [r[n] for n in AGREGADOS if n != "rate_of_change" and n in r and r[n] != NO_EVALUADO]
+    return max(otros) if otros else NO_EVALUADO
+
+
+def tasa_de_cambio(intervalos):
+    """The rate of change test of every interval (in time order), each
+    against the one before it, folded into its aggregate flag. The previous
+    interval counts only when it is adjacent (its start at most CAMBIO_HUECO
+    of this interval's length before this one's) and none of its other tests
+    failed or missed: a bad interval would flag a good one after it."""
+    orden = sorted((i for i in intervalos if i.qc), key=lambda i: i.inicio)
+    propio = [_sin_cambio(i.qc) for i in orden]
+    for k, it in enumerate(orden):
+        codigo = NO_EVALUADO
+        if k > 0 and propio[k] != FALTA and propio[k - 1] not in (FALLA, FALTA):
+            antes = orden[k - 1]
+            paso = (it.inicio - antes.inicio).total_seconds()
+            largo = (it.fin - it.inicio).total_seconds()
+            if 0 < paso <= CAMBIO_HUECO * max(largo, 1.0):
+                codigo = _cambio(antes.esp, it.esp, paso / 3600.0)
+        if propio[k] == FALTA:
+            codigo = FALTA
+        it.qc["rate_of_change"] = codigo
+        if propio[k] != FALTA:
+            evaluados = [c for c in (propio[k], codigo) if c != NO_EVALUADO]
+            it.qc["qc_flag"] = max(evaluados) if evaluados else NO_EVALUADO
+
+
 def evaluar(rep, fs, fw, esp, espectro=None):
     """The tests of one interval. rep: what reparar found; fw: the buoy's
     record (dict or None); esp: the spectral results; espectro: (f, S, ...)
@@ -319,6 +416,7 @@ def evaluar(rep, fs, fw, esp, espectro=None):
         r["low_frequency"] = _grado(baja / banda, BAJA_SOSPECHOSA, BAJA_FALLA) if banda > 0 else FALLA
     else:
         r["low_frequency"] = NO_EVALUADO
+    r["operational_frequency"] = _frecuencia_operativa(espectro)
 
     kb = esp.get("check_factor", np.nan)
     if kb is not None and np.isfinite(kb):
@@ -338,6 +436,8 @@ def evaluar(rep, fs, fw, esp, espectro=None):
         r["bulk_range"] = SOSPECHOSO
     else:
         r["bulk_range"] = PASA
+    # Judged against the interval before it, by tasa_de_cambio.
+    r["rate_of_change"] = NO_EVALUADO
 
     if fw is None or fw["olas"] <= 0:
         r["fw_quality"] = NO_EVALUADO
@@ -367,6 +467,13 @@ def umbrales(nombre):
                               shift_sigmas=DESPLAZAMIENTO_SIGMAS),
         "flat_line": dict(suspect_s=PLANO_SOSPECHOSO_S, fail_s=PLANO_FALLA_S),
         "low_frequency": dict(low_frequency_hz=BAJA_HZ, suspect_ratio=BAJA_SOSPECHOSA, fail_ratio=BAJA_FALLA),
+        "operational_frequency": dict(band_hz=list(FRECUENCIA_OPERATIVA_HZ),
+                                      suspect_variance_above_band_ratio=FUERA_SOSPECHOSA),
+        "rate_of_change": dict(hm0_suspect_m_per_h=HM0_CAMBIO_M_H, hm0_suspect_share_per_h=HM0_CAMBIO_RELATIVO,
+                               tm02_suspect_s_per_h=TM02_CAMBIO_S_H,
+                               dir_mean_suspect_deg_per_h=DIRECCION_CAMBIO_DEG_H, fail_factor=CAMBIO_FALLA,
+                               max_step_intervals=CAMBIO_HUECO, direction_max_spread_deg=DISPERSION_MAXIMA,
+                               direction_min_hm0_m=HM0_MIN_M),
         "check_factor": dict(suspect_below=CONTROL_PASA[0], suspect_above=CONTROL_PASA[1],
                              band_hz=[BAJA_HZ, 0.5]),
         "percent_good": dict(suspect_below_percent=BUENAS_SOSPECHOSO, fail_below_percent=BUENAS_FALLA),

@@ -299,8 +299,13 @@ class Mares(unittest.TestCase):
         self.assertEqual([f["start_utc"] for f in filas],
                          ["2026-12-07T15:00:01Z", "2026-12-07T15:20:01Z", "2026-12-07T15:40:01Z"])
         todas = {f["start_utc"]: f for f in self.f_uni}
-        for f in filas:
-            self.assertEqual(f, todas[f["start_utc"]])
+        # The window's first interval has no interval before it to be
+        # compared with: its rate of change is not evaluated.
+        self.assertEqual((filas[0]["qc_rate_of_change"], todas[filas[0]["start_utc"]]["qc_rate_of_change"]),
+                         ("2", "1"))
+        primera = dict(todas[filas[0]["start_utc"]], qc_rate_of_change="2")
+        for f, igual in zip(filas, [primera] + [todas[f["start_utc"]] for f in filas[1:]]):
+            self.assertEqual(f, igual)
         self.assertEqual(len(olas), sum(int(f["waves"]) for f in filas))
         with netCDF4.Dataset(os.path.join(salida, "olas.nc")) as nc:
             t = nc["sample_time"][:]

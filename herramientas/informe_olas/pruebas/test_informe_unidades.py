@@ -515,7 +515,9 @@ class Calidad(unittest.TestCase):
 
     def test_un_mar_limpio_pasa_todo(self):
         it = self.intervalo(*self.mar())
-        self.assertEqual(it.qc, dict({k: qc.PASA for k in qc.NOMBRES}, qc_flag=qc.PASA), it.qc)
+        # The rate of change needs the interval before it: alone, not evaluated.
+        self.assertEqual(it.qc, dict({k: qc.PASA for k in qc.NOMBRES}, qc_flag=qc.PASA,
+                                     rate_of_change=qc.NO_EVALUADO), it.qc)
         self.assertEqual((it.reparacion["faltan"], it.reparacion["reparadas_heave"],
                           it.reparacion["reparadas_velocidad"]), (0, 0, 0))
         self.assertEqual(it.esp["segmentos"], 22)
@@ -603,6 +605,26 @@ class Calidad(unittest.TestCase):
         self.assertEqual(ev(heading_pct=70)["fw_quality"], qc.SOSPECHOSO)
         self.assertEqual(ev(align_pct=20)["fw_quality"], qc.FALLA)
 
+    def test_rango_operativo_de_frecuencias(self):
+        z, vn, ve = self.mar()
+        tiempo_s = np.arange(len(z)) / 10.0
+        op = lambda z2: self.intervalo(np.round(z2, 2), vn, ve).qc["operational_frequency"]
+        # A hull or mooring ringing at 0.8 Hz, stronger than the sea: the
+        # spectrum's peak lies outside the band the buoy follows the surface in.
+        self.assertEqual(op(z + 0.5 * np.sin(2 * np.pi * 0.8 * tiempo_s)), qc.FALLA)
+        # Motion just above 0.5 Hz of half the sea's variance, spread over
+        # many frequencies: the peak is still the sea's, the rest is suspect.
+        rnd = np.random.default_rng(3)
+        ruido = sum(0.05 * np.sin(2 * np.pi * (fr * tiempo_s + rnd.random()))
+                    for fr in rnd.uniform(0.52, 0.6, 20))
+        self.assertEqual(op(z + ruido), qc.SOSPECHOSO)
+        self.assertEqual(op(z + 0.3 * ruido), qc.PASA)
+        # No spectrum (too few samples for one segment): not evaluated.
+        z2 = z.copy()
+        z2[1000:] = np.nan
+        self.assertEqual(op(z2), qc.NO_EVALUADO)
+        self.assertEqual(qc._frecuencia_operativa((np.arange(5.0), np.zeros(5))), qc.NO_EVALUADO)
+
     def test_la_boya_contra_el_espectro_no_suspende_el_intervalo(self):
         z, vn, ve = self.mar()
         ev = lambda **fw: self.intervalo(z, vn, ve, fw).qc
@@ -616,6 +638,69 @@ class Calidad(unittest.TestCase):
             self.assertEqual((r[C], r["qc_flag"]), (codigo, qc.PASA), fw)
         self.assertEqual(ev(olas=5, dir_ddeg=2100)[C], qc.NO_EVALUADO)
         self.assertEqual(ev(dir_ddeg=9999)[C], qc.PASA)   # no direction: only the heights compared
+
+
+class TasaDeCambio(unittest.TestCase):
+    """Each interval's bulk values against the interval before it."""
+
+    def serie(self, valores, minutos=None, codigos=None):
+        import datetime
+        U = datetime.timezone.utc
+        t0 = datetime.datetime(2027, 1, 1, tzinfo=U)
+        ints = []
+        for k, v in enumerate(valores):
+            inicio = t0 + datetime.timedelta(minutes=(minutos[k] if minutos else 20 * k))
+            it = analisis.Intervalo(inicio, inicio + datetime.timedelta(minutes=20))
+            it.esp = dict(dict(hm0=1.0, tm02=8.0, dir_mean=30.0, spread=30.0), **v)
+            c = codigos[k] if codigos else qc.PASA
+            it.qc = dict({n: c for n in qc.NOMBRES}, qc_flag=c, rate_of_change=qc.NO_EVALUADO)
+            ints.append(it)
+        qc.tasa_de_cambio(ints)
+        r = [(i.qc["rate_of_change"], i.qc["qc_flag"]) for i in ints]
+        # The report runs it again as each day is added: the same codes.
+        qc.tasa_de_cambio(ints)
+        self.assertEqual([(i.qc["rate_of_change"], i.qc["qc_flag"]) for i in ints], r)
+        return r
+
+    def test_cada_valor_da_su_codigo_en_20_minutos(self):
+        P, N, S, F = qc.PASA, qc.NO_EVALUADO, qc.SOSPECHOSO, qc.FALLA
+        for ahora, codigo in ((dict(), P),
+                              (dict(hm0=1.5), P),                  # 1.5 m/h
+                              (dict(hm0=2.0), S),                  # 3 m/h
+                              (dict(hm0=3.0), F),                  # 6 m/h
+                              (dict(hm0=0.4), P),                  # 1.8 m/h down
+                              (dict(tm02=10.0), P),                # 6 s/h
+                              (dict(tm02=11.0), S),
+                              (dict(tm02=14.0), F),
+                              (dict(dir_mean=55.0), P),            # 75 degrees/h
+                              (dict(dir_mean=80.0), S),
+                              (dict(dir_mean=250.0), S),           # half a turn: suspect, never fail
+                              (dict(dir_mean=80.0, spread=70.0), P),   # a spread sea: direction not judged
+                              (dict(hm0=np.nan, tm02=np.nan, dir_mean=np.nan), N)):
+            self.assertEqual(self.serie([dict(), ahora]), [(N, P), (codigo, codigo if codigo != N else P)], ahora)
+        # A storm: 8 m to 9 m in 20 minutes is 3 m/h, an eighth of its height.
+        self.assertEqual(self.serie([dict(hm0=8.0), dict(hm0=9.0)])[1][0], P)
+        self.assertEqual(self.serie([dict(hm0=8.0), dict(hm0=12.0)])[1][0], S)
+        # A calm: the direction of a 2-cm sea is not judged.
+        self.assertEqual(self.serie([dict(hm0=0.02), dict(hm0=0.02, dir_mean=200.0)])[1][0], P)
+
+    def test_sin_intervalo_anterior_valido_no_se_evalua(self):
+        P, N, S, F, M = qc.PASA, qc.NO_EVALUADO, qc.SOSPECHOSO, qc.FALLA, qc.FALTA
+        salto = [dict(), dict(hm0=3.0)]
+        # After a gap of one interval, 40 minutes apart: not evaluated.
+        self.assertEqual(self.serie(salto, minutos=[0, 40]), [(N, P), (N, P)])
+        # Out of order on input: judged in time order.
+        self.assertEqual(self.serie([dict(hm0=3.0), dict()], minutos=[20, 0]), [(F, F), (N, P)])
+        # A failed or missing interval before it says nothing of this one;
+        # a suspect one still does.
+        self.assertEqual(self.serie(salto, codigos=[F, P]), [(N, F), (N, P)])
+        self.assertEqual(self.serie(salto, codigos=[M, P]), [(M, M), (N, P)])
+        self.assertEqual(self.serie(salto, codigos=[S, P]), [(N, S), (F, F)])
+        # A missing interval stays missing.
+        self.assertEqual(self.serie(salto, codigos=[P, M]), [(N, P), (M, M)])
+        self.assertEqual(self.serie([]), [])
+        # Only this test evaluated: its own code is the aggregate.
+        self.assertEqual(self.serie(salto, codigos=[N, N]), [(N, N), (F, F)])
 
 
 class Intervalos(unittest.TestCase):
