@@ -38,7 +38,7 @@ class Origenes(unittest.TestCase):
         raiz = imf.RAIZ.lstrip("/") + "/"
         obj = "CMakeFiles/olas.elf.dir/" + raiz + "%s.obj"
         self.assertEqual(imf.categoria(obj % "waves/ola.cpp", raiz), "waves")
-        self.assertEqual(imf.categoria(obj % "plataforma/sd/fat.cpp", raiz), "card library (plataforma/sd)")
+        self.assertEqual(imf.categoria(obj % "plataforma/sd/fat_tablas.cpp", raiz), "card library (plataforma/sd)")
         self.assertEqual(imf.categoria(obj % "plataforma/print.cpp", raiz), "text output (plataforma: Print, String)")
         self.assertEqual(imf.categoria("CMakeFiles/olas.elf.dir/arranque.c.obj", raiz),
                          "board runtime (plataforma/samd21)")
