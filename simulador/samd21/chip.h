@@ -156,6 +156,7 @@ private:
     uint32_t leer_registro(uint32_t direccion);
     void escribir_registro(uint32_t direccion, uint32_t valor, uint32_t mascara);
     int anchura_registro(uint32_t direccion, uint32_t &inicio) const;
+    void parar_por_excepcion();  // in a handler: the access that threw ends the run
 
     // ---- Entorno: what the models see of the chip and the board (cableado.cpp)
     uint64_t ahora() const override;  // the cycle of the instruction being executed

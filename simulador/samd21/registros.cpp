@@ -87,6 +87,22 @@ int Chip::anchura_registro(uint32_t direccion, uint32_t &inicio) const
     return tam;
 }
 
+// Called inside a handler: a register access that threw ends the core's run,
+// with the emulator's reason or the world's exception kept for after it.
+// Nothing may escape into the engine, which calls these accesses.
+void Chip::parar_por_excepcion()
+{
+    try {
+        throw;
+    } catch (const ParadaEmulador &p) {
+        error_ = p.what();
+    } catch (...) {
+        excepcion_mundo_ = std::current_exception();
+    }
+    parar_tramo_ = true;
+    uc_emu_stop(uc_);
+}
+
 uint64_t Chip::leer_mmio(uint32_t direccion, unsigned ancho)
 {
     if (registrar_mmio_) registro_mmio_[{direccion, ancho, 'R'}]++;
@@ -106,13 +122,9 @@ uint64_t Chip::leer_mmio(uint32_t direccion, unsigned ancho)
             i += n;
         }
         return r;
-    } catch (const ParadaEmulador &p) {
-        error_ = p.what();
     } catch (...) {
-        excepcion_mundo_ = std::current_exception();
+        parar_por_excepcion();
     }
-    parar_tramo_ = true;
-    uc_emu_stop(uc_);
     return 0;
 }
 
@@ -141,13 +153,9 @@ void Chip::escribir_mmio(uint32_t direccion, unsigned ancho, uint64_t valor)
         }
         reprogramar_tramo();
         return;
-    } catch (const ParadaEmulador &p) {
-        error_ = p.what();
     } catch (...) {
-        excepcion_mundo_ = std::current_exception();
+        parar_por_excepcion();
     }
-    parar_tramo_ = true;
-    uc_emu_stop(uc_);
 }
 
 uint32_t Chip::leer_registro(uint32_t a)
@@ -224,13 +232,9 @@ void Chip::escribir_nvm_espacio(uint32_t d, unsigned ancho, uint64_t valor)
     try {
         nvmctrl_.escribir_espacio(d, ancho, valor);
         return;
-    } catch (const ParadaEmulador &p) {
-        error_ = p.what();
     } catch (...) {
-        excepcion_mundo_ = std::current_exception();
+        parar_por_excepcion();
     }
-    parar_tramo_ = true;
-    uc_emu_stop(uc_);
 }
 
 }  // namespace samd21
